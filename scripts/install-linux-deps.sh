@@ -1,0 +1,14 @@
+#!/bin/bash
+# Debian 12 packages for the native build, its tests, the fuzzer and the
+# phone simulator. Idempotent.
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/lib.sh"
+
+apt_install \
+    build-essential cmake ninja-build pkg-config git ca-certificates \
+    libuv1-dev libusbmuxd-dev libplist-dev \
+    libspdlog-dev libfmt-dev libconcurrentqueue-dev libinih-dev \
+    libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev \
+    googletest libgtest-dev libgmock-dev libbenchmark-dev \
+    clang libclang-rt-14-dev \
+    libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus
