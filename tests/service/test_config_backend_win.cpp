@@ -40,9 +40,9 @@ TEST_F(RegistryTest, install_directory_from_the_uninstall_entry)
     EXPECT_EQ(InstallDirectory(store), "C:\\Program Files\\Cam\\");
     EXPECT_EQ(InstallPath(store, kIniFileName), "C:\\Program Files\\Cam\\Vidrelo.ini");
 
-    SetUninstallString("C:\\" + std::string(249, 'a') + "\\u.exe"); // 255 bytes + terminator
-    EXPECT_EQ(InstallDirectory(store), "C:\\" + std::string(249, 'a') + "\\");
-    SetUninstallString("C:\\" + std::string(250, 'a') + "\\u.exe");
+    SetUninstallString("C:\\" + std::string(246, 'a') + "\\u.exe"); // 255 bytes + terminator
+    EXPECT_EQ(InstallDirectory(store), "C:\\" + std::string(246, 'a') + "\\");
+    SetUninstallString("C:\\" + std::string(247, 'a') + "\\u.exe");
     EXPECT_EQ(InstallDirectory(store), std::nullopt) << "does not fit 256 bytes";
 }
 
