@@ -1,0 +1,181 @@
+// ConnectionManager: finds the phone and keeps the session with it.
+//
+// While IDLE it looks on every path at once: a TCP server on port 5055, an
+// outbound TCP connect to every address DNS-SD resolves for the phone, and
+// usbmuxd's device list. The first path to produce a connection (an
+// accepted or completed TCP connection, or a USB packet) carries the
+// session; the others are shut down until the session ends.
+//
+//            TCP accepted / connected            first announcement
+//   IDLE ──────────────────────────► WIFI CONNECTING ──────────► WIFI CONNECTED
+//     │ ▲        USB packet                       first announcement
+//     │ └──────────────────────────► USB CONNECTING ───────────► USB CONNECTED
+//     └── any failure, time-out or needed reconnect leads back to IDLE, whose
+//         entry releases the session and starts looking again.
+//
+// Threads. The loop thread (started by the first Tick) owns everything: the
+// libuv loop, the USB connection, the DNS-SD discovery, the parser, and
+// every observer call. The engine's thread only calls Tick and
+// StartStreaming and reads the status getters: a time-out found by Tick and
+// a stream request made off the loop thread are handed to the loop thread,
+// which acts on them at the start of its next pass.
+#pragma once
+
+#include "session/bonjour_manager.h"
+#include "session/connection_manager_observer.h"
+#include "session/connection_state.h"
+#include "session/dns_sd_library.h"
+#include "session/ios_usb_connection.h"
+#include "session/message_parser.h"
+#include "session/read_buffer_pool.h"
+#include "session/usbmuxd_binding.h"
+
+#include <concurrentqueue/concurrentqueue.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+struct uv_loop_s;
+struct uv_tcp_s;
+struct uv_stream_s;
+struct uv_handle_s;
+struct uv_connect_s;
+struct uv_write_s;
+struct uv_buf_t;
+
+namespace talvik {
+
+const char* ConnectionStateName(ConnectionState state);
+
+class ConnectionManager final : public BonjourManagerObserver, private MessageParser::Connection {
+public:
+    static constexpr std::uint32_t kSocketReadTimeoutMs = 2000;
+    static constexpr std::uint32_t kUsbReadTimeoutMs = 2000;
+    static constexpr std::uint32_t kUsbKeepaliveMs = 250;
+    static constexpr std::uint32_t kDiscoveryRestartMs = 3000;
+    static constexpr std::uint32_t kNetworkCheckMs = 1000;
+    static constexpr unsigned kIdlePauseMs = 100;
+    static constexpr int kUsbPacketsPerPass = 5;
+    static constexpr int kListenBacklog = 128;
+
+    // What differs between the product and a test harness.
+    struct Options {
+        std::uint16_t port = 5055;
+        // The DNS-SD library to load.
+        std::string dnsSdLibrary = kDnsSdLibraryName;
+        // The USB library; null runs without USB.
+        const UsbmuxdBinding* usbmuxd = Usbmuxd();
+        // False: no loop thread; the caller runs RunLoopPass() itself.
+        bool startLoopThread = true;
+        // False: the loop pass does not sleep while IDLE (for tests that
+        // drive passes themselves).
+        bool idlePause = true;
+    };
+
+    // Starts looking at once; nothing is polled before the first Tick.
+    explicit ConnectionManager(ConnectionManagerObserver* observer);
+    ConnectionManager(ConnectionManagerObserver* observer, const Options& options);
+    // Ends the loop thread, then closes every handle and releases everything.
+    ~ConnectionManager();
+    ConnectionManager(const ConnectionManager&) = delete;
+    ConnectionManager& operator=(const ConnectionManager&) = delete;
+
+    // Engine thread, every ~16 ms: takes the engine clock, starts the loop
+    // thread on the first call, and checks the socket read time-out (more
+    // than 2000 ms without a byte in any state but IDLE).
+    void Tick(std::uint32_t now);
+
+    // Asks the phone to stream `requested`. In a CONNECTED state the phone
+    // must support dynamic format change, else the session is ended so that
+    // the phone reconnects and announces itself again. IDLE: nothing is sent.
+    void StartStreaming(const ClientFormat& requested);
+
+    // Read by the status screen from any thread.
+    bool networkAvailable() const { return networkAvailable_.load(); }
+    ConnectionState state() const { return state_.load(); }
+    // USB status: whether a USB connection object exists (none during a WiFi
+    // session), its valid device count and whether it holds a device list.
+    bool HasUsbConnection() const { return usbPresent_.load(); }
+    int UsbValidDeviceCount() const { return usbValidDeviceCount_.load(); }
+    bool UsbHasDeviceList() const { return usbHasDeviceList_.load(); }
+
+    // One pass of the loop thread's body.
+    void RunLoopPass();
+
+    // DNS-SD resolved the phone at `address`: connect out to it while IDLE.
+    void BonjourAddressResolved(const char* address, std::uint16_t port, bool isIPv6) override;
+
+private:
+    struct ConnectRequest;
+    struct WriteRequest;
+
+    // MessageParser::Connection
+    ConnectionState State() const override { return state_.load(); }
+    void SetState(ConnectionState state) override;
+    void MarkReceived() override { lastReceive_.store(now_.load()); }
+
+    void UVLoopRun();
+    void StartLookingForConnections();
+    void CloseServer();
+    void CloseClient();
+    void StartReading();
+    void ReadUsb();
+    void HandleRequestsFromOtherThreads();
+    void DoStartStreaming(const ClientFormat& requested);
+    void Write(const std::uint8_t* message, std::uint32_t length);
+    void SendKeepalive();
+    void CheckNetwork();
+    void PublishUsbStatus();
+    bool OnLoopThread() const;
+
+    static void on_new_connection(uv_stream_s* server, int status);
+    static void on_connect(uv_connect_s* request, int status);
+    static void on_close(uv_handle_s* handle);
+    static void on_alloc(uv_handle_s* handle, std::size_t suggested, uv_buf_t* buffer);
+    static void on_socket_read(uv_stream_s* stream, std::intptr_t n, const uv_buf_t* buffer);
+    static void on_socket_write(uv_write_s* request, int status);
+
+    ConnectionManagerObserver* observer_;
+    Options options_;
+    std::atomic<ConnectionState> state_{ConnectionState::Idle};
+    MessageParser parser_;
+    ReadBufferPool pool_;
+    std::unique_ptr<uv_loop_s> loop_;
+    uv_tcp_s* server_ = nullptr;
+    uv_tcp_s* client_ = nullptr;
+
+    std::atomic<std::uint32_t> now_{0};
+    std::atomic<std::uint32_t> lastReceive_{0};
+    std::uint32_t lastBonjourRestart_ = 0;
+    std::uint32_t lastNetworkCheck_ = 0;
+    std::uint32_t lastUsbReceive_ = 0;
+    std::uint32_t lastKeepalive_ = 0;
+    // Counts the sessions started; an outbound connect started in an earlier
+    // IDLE period never becomes a session.
+    std::uint64_t sessionGeneration_ = 0;
+
+    bool socketLibraryStarted_ = false;
+    std::unique_ptr<DnsSdLibrary> dnssd_;
+    std::unique_ptr<BonjourManager> bonjour_;
+    std::unique_ptr<iOSUSBConnection> usb_;
+
+    std::atomic<bool> networkAvailable_{false};
+    std::atomic<bool> usbPresent_{false};
+    std::atomic<int> usbValidDeviceCount_{-1};
+    std::atomic<bool> usbHasDeviceList_{false};
+
+    // Hand-over from the engine's thread to the loop thread.
+    std::atomic<bool> timeoutPending_{false};
+    moodycamel::ConcurrentQueue<ClientFormat> streamRequests_;
+
+    bool loopStarted_ = false;
+    std::atomic<std::thread::id> loopThread_{};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> loopFinished_{true};
+    bool destroying_ = false;
+};
+
+} // namespace talvik
