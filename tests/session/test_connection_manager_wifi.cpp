@@ -240,3 +240,54 @@ TEST_F(WifiTest, outbound_connects_race_and_only_the_first_becomes_the_session)
     EXPECT_EQ(log_.Count("info: Connecting socket to client at IPv4 address 127.0.0.1 found using Bonjour.."), 2)
         << "no new connect during a session";
 }
+
+// The product's threading: the loop thread runs by itself while this thread
+// plays the engine, ticking and asking for a new format. Run under
+// ThreadSanitizer by the test command.
+TEST(connection_manager_threads, engine_thread_and_loop_thread_share_only_what_they_hand_over)
+{
+    LogRecorder log;
+    RecordingSession observer{ConnectionState::Idle};
+    ConnectionManager::Options options;
+    options.port = UvPeer::FreePort();
+    options.usbmuxd = nullptr;
+    options.dnsSdLibrary = "talvik-no-such-dns-sd-library";
+    AnnouncementSpec spec = kCamera;
+    spec.capabilities = 0x10;
+    std::uint32_t now = 0;
+    {
+        ConnectionManager manager(&observer, options);
+        auto tick = [&] {
+            now += 16;
+            manager.Tick(now);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        };
+        tick();
+        UvPeer phone;
+        ASSERT_TRUE(phone.Connect(options.port));
+        for (int i = 0; i < 500 && manager.state() != ConnectionState::WifiConnecting; ++i)
+            tick();
+        ASSERT_TRUE(phone.Send(AnnouncementMessage(spec)));
+        for (int i = 0; i < 500 && manager.state() != ConnectionState::WifiConnected; ++i)
+            tick();
+        ASSERT_EQ(manager.state(), ConnectionState::WifiConnected);
+
+        manager.StartStreaming({640, 480, 30, 1});
+        UvPeer::Bytes request;
+        for (int i = 0; i < 500 && request.size() < 28; ++i) {
+            tick();
+            UvPeer::Bytes more = phone.Receive(28, 1);
+            request.insert(request.end(), more.begin(), more.end());
+        }
+        EXPECT_EQ(request.size(), 28u);
+        EXPECT_FALSE(manager.HasUsbConnection());
+
+        // Silence: the time-out found by the engine's tick ends the session
+        // on the loop thread.
+        for (int i = 0; i < 500 && manager.state() != ConnectionState::Idle; ++i)
+            tick();
+        EXPECT_EQ(manager.state(), ConnectionState::Idle);
+    }
+    EXPECT_TRUE(log.Has("error: Socket read timeout"));
+    EXPECT_TRUE(log.Has("trace: ConnectionManager loop finished"));
+}

@@ -1,0 +1,199 @@
+#include "session/bonjour_manager.h"
+
+#include "session/socket_poll.h"
+
+#include <spdlog/spdlog.h>
+#include <uv.h> // getaddrinfo and the address texts, on both targets
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace talvik {
+
+namespace {
+
+constexpr char kLocalSuffix[] = ".local.";
+constexpr std::size_t kLocalSuffixLength = sizeof kLocalSuffix - 1;
+
+std::uint16_t FromNetworkOrder(std::uint16_t value)
+{
+    std::uint8_t bytes[2];
+    std::memcpy(bytes, &value, sizeof bytes);
+    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+std::uint16_t ToNetworkOrder(std::uint16_t value)
+{
+    const std::uint8_t bytes[2] = {std::uint8_t(value >> 8), std::uint8_t(value)};
+    std::uint16_t result;
+    std::memcpy(&result, bytes, sizeof result);
+    return result;
+}
+
+void TALVIK_DNSSD_API register_reply(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType, const char*, const char*,
+                                     const char*, void*)
+{
+}
+
+} // namespace
+
+BonjourManager::BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver* observer)
+    : dnssd_(dnssd), observer_(observer)
+{
+    // A failed registration only makes the PC unfindable; resolving the
+    // phone still works, so the result is not looked at.
+    dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr,
+                              ToNetworkOrder(kServerPort), 0, nullptr, register_reply, this);
+}
+
+BonjourManager::~BonjourManager()
+{
+    spdlog::trace("~BonjourManager");
+    while (!processingDone_.load()) {
+        spdlog::info("~BonjourManager waiting for DNSServiceProcessResult..");
+        std::this_thread::yield();
+    }
+    if (resolveRef_)
+        dnssd_.DNSServiceRefDeallocate(resolveRef_);
+    // The registration is withdrawn too: the owner unloads the library right
+    // after this, and a reference left behind would still be served by the
+    // library's code (avahi's runs a thread per reference).
+    if (registrationRef_)
+        dnssd_.DNSServiceRefDeallocate(registrationRef_);
+    spdlog::trace("~BonjourManager done");
+}
+
+void BonjourManager::Resolve()
+{
+    // A start without a stop in between must not leak the running resolve.
+    if (resolveRef_) {
+        dnssd_.DNSServiceRefDeallocate(resolveRef_);
+        resolveRef_ = nullptr;
+    }
+    const DNSServiceErrorType error =
+        dnssd_.DNSServiceResolve(&resolveRef_, 0, 0, kPhoneName, kPhoneType, kPhoneDomain, resolve_reply, this);
+    if (error != 0) {
+        spdlog::error("DNSServiceResolve returned {0}", error);
+        // The reference is undefined after a failure: never release it.
+        resolveRef_ = nullptr;
+        failed_ = true;
+    }
+}
+
+void BonjourManager::StartResolve()
+{
+    failed_ = false;
+    processingDone_.store(true);
+    stopped_ = false;
+    Resolve();
+}
+
+void BonjourManager::StopResolve()
+{
+    if (resolveRef_) {
+        dnssd_.DNSServiceRefDeallocate(resolveRef_);
+        resolveRef_ = nullptr;
+    }
+    hostEntry discarded;
+    while (hosts_.try_dequeue(discarded)) {
+    }
+    stopped_ = true;
+}
+
+void BonjourManager::RestartResolve()
+{
+    StopResolve();
+    StartResolve();
+}
+
+void BonjourManager::ProcessEvents()
+{
+    if (failed_ || stopped_)
+        return;
+    if (!resolveRef_) {
+        Resolve();
+        return;
+    }
+    processingDone_.store(true);
+    const int socket = dnssd_.DNSServiceRefSockFD(resolveRef_);
+    if (socket == -1) {
+        spdlog::error("DNSServiceRefSockFD failed");
+        return;
+    }
+    if (!SocketReadable(socket))
+        return;
+    processingDone_.store(false);
+    const DNSServiceErrorType error = dnssd_.DNSServiceProcessResult(resolveRef_);
+    processingDone_.store(true);
+    if (error != 0) {
+        spdlog::error("DNSServiceProcessResult failed: {0}", error);
+        failed_ = true;
+    }
+}
+
+void TALVIK_DNSSD_API BonjourManager::resolve_reply(DNSServiceRef, DNSServiceFlags, std::uint32_t,
+                                                    DNSServiceErrorType error, const char*, const char* hostTarget,
+                                                    std::uint16_t portNetworkOrder, std::uint16_t,
+                                                    const unsigned char*, void* context)
+{
+    if (error != 0) {
+        spdlog::error("Error in resolve_reply: '{0}'", error);
+        return;
+    }
+    hostEntry entry{};
+    if (hostTarget) {
+        // Longer names are cut to 255 characters; the last byte stays NUL.
+        std::strncpy(entry.host, hostTarget, sizeof entry.host - 1);
+    }
+    entry.port = FromNetworkOrder(portNetworkOrder);
+    static_cast<BonjourManager*>(context)->hosts_.enqueue(entry);
+}
+
+void BonjourManager::ResolveNextHost()
+{
+    hostEntry entry{};
+    hosts_.try_dequeue(entry);
+    if (entry.host[0] == '\0')
+        return;
+
+    // "phone.local." is looked up as "phone" first: the system resolver
+    // (mDNS included) knows the short name where it may not know the
+    // DNS-SD form; the full text is the fallback.
+    const std::string host = entry.host;
+    std::string lookup = host;
+    if (host.size() >= kLocalSuffixLength && host.ends_with(kLocalSuffix))
+        lookup.resize(host.size() - kLocalSuffixLength);
+    const std::string service = std::to_string(entry.port);
+    const auto port = static_cast<std::uint16_t>(entry.port);
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* addresses = nullptr;
+    if (getaddrinfo(lookup.c_str(), service.c_str(), &hints, &addresses) != 0) {
+        const int error = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
+        if (error != 0) {
+            spdlog::error("getaddrinfo '{0}' failed with error:'{1}'", lookup, error);
+            return;
+        }
+    }
+
+    for (const addrinfo* a = addresses; a; a = a->ai_next) {
+        if (a->ai_family == AF_INET) {
+            char text[16] = {};
+            uv_ip4_name(reinterpret_cast<const sockaddr_in*>(a->ai_addr), text, sizeof text);
+            spdlog::info("getaddrinfo IPv4 '{0}':'{1}'", text, port);
+            observer_->BonjourAddressResolved(text, port, false);
+        } else if (a->ai_family == AF_INET6) {
+            char text[46] = {};
+            uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(a->ai_addr), text, sizeof text);
+            spdlog::info("getaddrinfo IPv6 '{0}':'{1}'", text, port);
+            observer_->BonjourAddressResolved(text, port, true);
+        }
+    }
+    freeaddrinfo(addresses);
+}
+
+} // namespace talvik

@@ -1,0 +1,38 @@
+#include "session/dns_sd_library.h"
+
+#include "service/dynamic_library.h"
+
+#include <spdlog/spdlog.h>
+
+namespace talvik {
+
+std::unique_ptr<DnsSdLibrary> DnsSdLibrary::Load(const std::string& path)
+{
+    std::string reason;
+    std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Open(path, &reason);
+    DnsSdBinding binding{};
+    if (!library) {
+        spdlog::error("Bonjour not available");
+        spdlog::info("Bonjour: cannot load {0}: {1}", path, reason);
+        return nullptr;
+    }
+    if (!(library->Bind("DNSServiceResolve", binding.DNSServiceResolve) &&
+          library->Bind("DNSServiceRefDeallocate", binding.DNSServiceRefDeallocate) &&
+          library->Bind("DNSServiceProcessResult", binding.DNSServiceProcessResult) &&
+          library->Bind("DNSServiceRefSockFD", binding.DNSServiceRefSockFD) &&
+          library->Bind("DNSServiceRegister", binding.DNSServiceRegister))) {
+        spdlog::error("Bonjour not available");
+        spdlog::info("Bonjour: {0} lacks an entry point", path);
+        return nullptr;
+    }
+    return std::unique_ptr<DnsSdLibrary>(new DnsSdLibrary(std::move(library), binding));
+}
+
+DnsSdLibrary::DnsSdLibrary(std::unique_ptr<DynamicLibrary> library, const DnsSdBinding& binding)
+    : library_(std::move(library)), binding_(binding)
+{
+}
+
+DnsSdLibrary::~DnsSdLibrary() = default;
+
+} // namespace talvik

@@ -1,0 +1,282 @@
+#include "session/ios_usb_connection.h"
+
+#include "session/byte_order.h"
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace talvik {
+
+namespace {
+
+bool IsValid(const UsbmuxdDeviceInfo& device)
+{
+    return device.handle > 0 && device.product_id != 0;
+}
+
+std::uint32_t LoadBe32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
+}
+
+// True once `now` is past `deadline`, across the 32-bit wrap of the clock.
+bool IsPast(std::uint32_t now, std::uint32_t deadline)
+{
+    return static_cast<std::int32_t>(now - deadline) > 0;
+}
+
+} // namespace
+
+iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd)
+    : usbmuxd_(usbmuxd), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
+{
+    spdlog::trace("USB: iOSUSBConnection");
+    // The result is not needed: without usbmuxd the once-a-second listing
+    // keeps looking, and libusbmuxd keeps retrying the subscription itself.
+    usbmuxd_.subscribe(OnUsbmuxdEvent, this);
+    usbmuxd_.set_debug_level(0);
+}
+
+iOSUSBConnection::~iOSUSBConnection()
+{
+    spdlog::trace("USB: ~iOSUSBConnection");
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // Joins libusbmuxd's device-watch thread: safe under the lock only
+        // because OnUsbmuxdEvent never takes it.
+        usbmuxd_.unsubscribe();
+        if (connection_ != -1 && usbmuxd_.disconnect(connection_) != 0)
+            spdlog::error("USB: usbmuxd_disconnect failed");
+        FreeDeviceList();
+        std::free(buffer_);
+    }
+    spdlog::trace("USB: ~iOSUSBConnection done");
+}
+
+void iOSUSBConnection::OnUsbmuxdEvent(const UsbmuxdEvent* event, void* userData)
+{
+    auto* self = static_cast<iOSUSBConnection*>(userData);
+    switch (event->event) {
+    case 1:
+        spdlog::trace("USB: usbmuxd_event_cb_t::UE_DEVICE_ADD");
+        break;
+    case 2:
+        spdlog::trace("USB: usbmuxd_event_cb_t::UE_DEVICE_REMOVE");
+        break;
+    case 3:
+        spdlog::trace("USB: usbmuxd_event_cb_t::UE_DEVICE_PAIRED");
+        break;
+    default:
+        break;
+    }
+    self->rescanUntil_.store(self->now_.load() + kRelistMs);
+    self->rescanRequested_.store(true);
+}
+
+std::string iOSUSBConnection::MaskedUdid(const UsbmuxdDeviceInfo& device)
+{
+    const std::size_t length = strnlen(device.udid, sizeof device.udid);
+    std::string masked(8, 'X');
+    if (length > 8)
+        masked.append(device.udid + 8, std::min<std::size_t>(length - 8, 33));
+    return masked;
+}
+
+void iOSUSBConnection::FreeDeviceList()
+{
+    if (deviceList_)
+        usbmuxd_.device_list_free(&deviceList_);
+    deviceList_ = nullptr;
+    listedCount_ = 0;
+    hasDeviceList_.store(false);
+}
+
+void iOSUSBConnection::ListDevices(std::uint32_t now)
+{
+    FreeDeviceList();
+    validDeviceCount_.store(0);
+
+    UsbmuxdDeviceInfo* list = nullptr;
+    const int n = usbmuxd_.get_device_list(&list);
+    if (n < 0) {
+        spdlog::info("usbmuxd_get_device_list error {0}", n);
+    } else {
+        deviceList_ = list;
+        listedCount_ = n;
+        hasDeviceList_.store(list != nullptr);
+    }
+    if (n > 0 && deviceList_) {
+        int valid = 0;
+        for (int i = 0; i < n; ++i)
+            valid += IsValid(deviceList_[i]) ? 1 : 0;
+        validDeviceCount_.store(valid);
+        spdlog::info("usbmuxd_get_device_list = {0} | valid devices: {1}", n, valid);
+        for (int i = 0; i < n; ++i) {
+            if (IsValid(deviceList_[i]))
+                spdlog::info("device {0}: | product id {1} | handle {2}", i, deviceList_[i].product_id,
+                             deviceList_[i].handle);
+        }
+    }
+
+    if (IsPast(now, rescanUntil_.load())) {
+        spdlog::trace("USB: Stop looking for USB devices, {0} connected", validDeviceCount_.load());
+        rescanRequested_.store(false);
+        lastListing_ = now;
+    }
+}
+
+void iOSUSBConnection::LookForPhone(std::uint32_t now)
+{
+    if (now - lastListing_ > kRelistMs)
+        rescanRequested_.store(true);
+    if (rescanRequested_.load())
+        ListDevices(now);
+    if (!deviceList_)
+        return;
+
+    // Only valid entries are tried: an invalid one ahead of the phone in the
+    // list must not hide it.
+    for (int i = 0; i < listedCount_; ++i) {
+        const UsbmuxdDeviceInfo& entry = deviceList_[i];
+        if (!IsValid(entry))
+            continue;
+        spdlog::trace("USB: Connecting to device {0}..", i);
+        const int connection = usbmuxd_.connect(entry.handle, kPhonePort);
+        if (connection > 0) {
+            connection_ = connection;
+            spdlog::info("USB: USB device connected (UDID = {0}, device handle = {1})", MaskedUdid(entry),
+                         connection);
+            hadData_ = false;
+            connected_ = true;
+            return;
+        }
+        spdlog::info("USB: usbmuxd_connect failed to device {0} at port {1}", entry.handle, kPhonePort);
+    }
+}
+
+void iOSUSBConnection::ResetToHeader()
+{
+    readingBody_ = false;
+    expected_ = kHeaderSize;
+    received_ = 0;
+    remaining_ = kHeaderSize;
+}
+
+const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed)
+{
+    now_.store(now);
+    failed = false;
+    std::lock_guard<std::mutex> guard(lock_);
+    length = 0;
+
+    if (!connected_) {
+        LookForPhone(now);
+        if (!connected_)
+            return nullptr;
+    }
+
+    const unsigned timeout = hadData_ ? kTimeoutMs : kFirstByteTimeoutMs;
+    for (;;) {
+        if (received_ + remaining_ > capacity_) {
+            const std::uint32_t grown = received_ + remaining_;
+            spdlog::error("USB: Reallocating USB receive buffer to {0} bytes", grown);
+            auto* buffer = static_cast<std::uint8_t*>(std::realloc(buffer_, grown));
+            if (!buffer) {
+                failed = true;
+                return nullptr;
+            }
+            buffer_ = buffer;
+            capacity_ = grown;
+        }
+
+        std::uint32_t got = 0;
+        const int result = usbmuxd_.recv_timeout(connection_, reinterpret_cast<char*>(buffer_ + received_),
+                                                 remaining_, &got, timeout);
+        if (received_ + got > capacity_)
+            spdlog::error("USB: Read overflow");
+        if (result != 0 || got == 0) {
+            failed = true;
+            spdlog::info("USB: usbmuxd_recv_timeout {0} bytes with return value {1}", got, result);
+            return nullptr;
+        }
+        hadData_ = true;
+        if (got > remaining_) {
+            // The library wrote past what was asked for: the stream position
+            // is lost, so the connection cannot be trusted any more.
+            spdlog::error("USB: Read too much data");
+            failed = true;
+            return nullptr;
+        }
+        remaining_ -= got;
+        received_ += got;
+        if (received_ != expected_)
+            continue;
+
+        if (readingBody_) {
+            length = expected_;
+            ResetToHeader();
+            return buffer_;
+        }
+        if (LoadU32Le(buffer_) != kMagic) {
+            spdlog::error("USB: Invalid USB magic number, disconnecting");
+            failed = true;
+            return nullptr;
+        }
+        const std::uint32_t bodyLength = LoadBe32(buffer_ + 4);
+        if (bodyLength > kMaxBodyLength) {
+            spdlog::error("USB: Too large packet ({0} bytes), disconnecting", bodyLength);
+            failed = true;
+            return nullptr;
+        }
+        if (bodyLength == 0) {
+            // An empty frame is a packet of its own; asking the library for
+            // 0 bytes would read as a broken connection.
+            ResetToHeader();
+            return buffer_;
+        }
+        readingBody_ = true;
+        expected_ = bodyLength;
+        received_ = 0;
+        remaining_ = bodyLength;
+    }
+}
+
+bool iOSUSBConnection::SendFrame(const std::uint8_t* message, std::uint32_t length)
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    if (connection_ < 0) {
+        guard.unlock();
+        spdlog::error("USB write failed");
+        return false;
+    }
+
+    const char prefix[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+    std::uint32_t sent = 0;
+    int result = usbmuxd_.send(connection_, prefix, sizeof prefix, &sent);
+    if (result != 0)
+        spdlog::error("USB: usbmuxd_send failed: {0}", result);
+    else
+        spdlog::trace("USB: usbmuxd_send {0}/{1} bytes", sent, sizeof prefix);
+    // Without its whole length prefix the phone would read the message as
+    // a length: the stream is lost, so the message is not sent at all.
+    bool whole = result == 0 && sent == sizeof prefix;
+    if (whole) {
+        sent = 0;
+        result = usbmuxd_.send(connection_, reinterpret_cast<const char*>(message), length, &sent);
+        if (result != 0)
+            spdlog::error("USB: usbmuxd_send failed: {0}/{1}", sent, length);
+        else
+            spdlog::trace("USB: usbmuxd_send {0}/{1} bytes", sent, length);
+        whole = result == 0 && sent == length;
+    }
+    guard.unlock();
+
+    if (!whole)
+        spdlog::error("USB write failed");
+    return whole;
+}
+
+} // namespace talvik

@@ -1,0 +1,114 @@
+// The USB half of the phone session: watches usbmuxd's list of attached
+// phones, opens a tunnelled TCP connection to the camera app's port on the
+// first one that accepts it, and cuts the returning byte stream into packets.
+//
+// Phone to service, one packet:
+//
+//     0        4                 8
+//     +--------+-----------------+----------------------+
+//     | DE C0  | body length     | body (messages)      |
+//     | AD DE  | u32 big-endian  | 0 .. 4,194,304 bytes |
+//     +--------+-----------------+----------------------+
+//      magic 0xDEADC0DE, little-endian
+//
+// Service to phone, one message:
+//
+//     0                 4
+//     +-----------------+--------------------------------+
+//     | message length  | message (carries its own magic)|
+//     | u32 big-endian  |                                |
+//     +-----------------+--------------------------------+
+//
+// Threads: the owner's loop thread constructs, reads, sends and destroys;
+// libusbmuxd's device-watch thread only runs OnUsbmuxdEvent, which touches
+// the atomics and never the lock. libusbmuxd allows one subscription per
+// process, so at most one object exists at a time: the owner destroys the
+// old one before it creates the next. A broken object is discarded, never
+// repaired.
+#pragma once
+
+#include "session/usbmuxd_binding.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace talvik {
+
+class iOSUSBConnection {
+public:
+    static constexpr std::uint16_t kPhonePort = 5055;
+    static constexpr std::uint32_t kMagic = 0xDEADC0DE;
+    static constexpr std::uint32_t kHeaderSize = 8;
+    static constexpr std::uint32_t kMaxBodyLength = 4194304;
+    static constexpr std::uint32_t kInitialCapacity = 1048576;
+    static constexpr unsigned kFirstByteTimeoutMs = 1000;
+    static constexpr unsigned kTimeoutMs = 500;
+    // Listing cadence while no phone is connected.
+    static constexpr std::uint32_t kRelistMs = 1000;
+
+    // Subscribes to device events; `usbmuxd` must outlive the object.
+    explicit iOSUSBConnection(const UsbmuxdBinding& usbmuxd);
+    ~iOSUSBConnection();
+    iOSUSBConnection(const iOSUSBConnection&) = delete;
+    iOSUSBConnection& operator=(const iOSUSBConnection&) = delete;
+
+    // `now` is the caller's clock in milliseconds. Exactly one of:
+    //   - a packet: non-null, pointing at the body of one whole packet
+    //     (header stripped), `length` bytes, `failed` false; valid until the
+    //     next call. An empty frame gives a non-null result with length 0.
+    //   - null, `failed` false, `length` 0: no phone connected yet.
+    //   - null, `failed` true: the connection broke or the stream is invalid;
+    //     discard the object.
+    // While connected, blocks until a whole packet is in, up to 500 ms per
+    // receive once the phone has sent anything (1000 ms before).
+    const std::uint8_t* ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed);
+
+    // Sends the 4-byte big-endian length, then `message`. False (logged as
+    // "USB write failed") unless both went out whole.
+    bool SendFrame(const std::uint8_t* message, std::uint32_t length);
+
+    // Valid devices in the last listing, -1 before the first; and whether a
+    // listing is held. Lock-free, so the status screen never waits on a read.
+    int ValidDeviceCount() const { return validDeviceCount_.load(); }
+    bool HasDeviceList() const { return hasDeviceList_.load(); }
+
+    // libusbmuxd's device-event callback; `userData` is the object.
+    static void OnUsbmuxdEvent(const UsbmuxdEvent* event, void* userData);
+
+    // 8 'X' characters, then the UDID from its ninth character on (at most 33
+    // of them): the first 8 characters of a UDID never reach the log.
+    static std::string MaskedUdid(const UsbmuxdDeviceInfo& device);
+
+private:
+    void LookForPhone(std::uint32_t now);
+    void ListDevices(std::uint32_t now);
+    void FreeDeviceList();
+    void ResetToHeader();
+
+    const UsbmuxdBinding& usbmuxd_;
+    std::mutex lock_;
+    bool connected_ = false;
+    int connection_ = -1; // only ever a connected socket, else -1
+
+    std::uint8_t* buffer_;
+    std::uint32_t capacity_ = kInitialCapacity;
+    std::uint32_t received_ = 0;
+    std::uint32_t expected_ = kHeaderSize;
+    std::uint32_t remaining_ = kHeaderSize;
+    bool readingBody_ = false;
+    bool hadData_ = false;
+
+    UsbmuxdDeviceInfo* deviceList_ = nullptr;
+    int listedCount_ = 0;
+    std::atomic<int> validDeviceCount_{-1};
+    std::atomic<bool> hasDeviceList_{false};
+    std::uint32_t lastListing_ = 0;
+
+    std::atomic<std::uint32_t> now_{0};
+    std::atomic<std::uint32_t> rescanUntil_{0};
+    std::atomic<bool> rescanRequested_{false};
+};
+
+} // namespace talvik
