@@ -1,5 +1,5 @@
 // Run-time loading of optional libraries (codec libraries, the DNS-SD client,
-// the USB library on Windows): LoadLibraryA/GetProcAddress on Windows,
+// the USB library on Windows): LoadLibraryExA/GetProcAddress on Windows,
 // dlopen/dlsym elsewhere. A missing library or entry point is an ordinary
 // result, never an exception: callers log once and run without it.
 #pragma once

@@ -2,19 +2,41 @@
 
 #include "service/dynamic_library.h"
 
+#include <spdlog/spdlog.h>
+
 namespace talvik {
 
-bool BindUsbmuxd(const DynamicLibrary& library, UsbmuxdBinding& binding)
+std::unique_ptr<UsbmuxdLibrary> UsbmuxdLibrary::Load(const std::string& path)
 {
-    return library.Bind("usbmuxd_subscribe", binding.subscribe) &&
-           library.Bind("usbmuxd_unsubscribe", binding.unsubscribe) &&
-           library.Bind("usbmuxd_get_device_list", binding.get_device_list) &&
-           library.Bind("usbmuxd_device_list_free", binding.device_list_free) &&
-           library.Bind("usbmuxd_connect", binding.connect) &&
-           library.Bind("usbmuxd_disconnect", binding.disconnect) &&
-           library.Bind("usbmuxd_send", binding.send) &&
-           library.Bind("usbmuxd_recv_timeout", binding.recv_timeout) &&
-           library.Bind("libusbmuxd_set_debug_level", binding.set_debug_level);
+    std::string reason;
+    std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Open(path, &reason);
+    if (!library) {
+        spdlog::error("USB not available");
+        spdlog::info("USB: cannot load {0}: {1}", path, reason);
+        return nullptr;
+    }
+    UsbmuxdBinding binding{};
+    if (!(library->Bind("usbmuxd_subscribe", binding.subscribe) &&
+          library->Bind("usbmuxd_unsubscribe", binding.unsubscribe) &&
+          library->Bind("usbmuxd_get_device_list", binding.get_device_list) &&
+          library->Bind("usbmuxd_device_list_free", binding.device_list_free) &&
+          library->Bind("usbmuxd_connect", binding.connect) &&
+          library->Bind("usbmuxd_disconnect", binding.disconnect) &&
+          library->Bind("usbmuxd_send", binding.send) &&
+          library->Bind("usbmuxd_recv_timeout", binding.recv_timeout) &&
+          library->Bind("libusbmuxd_set_debug_level", binding.set_debug_level))) {
+        spdlog::error("USB not available");
+        spdlog::info("USB: {0} lacks an entry point", path);
+        return nullptr;
+    }
+    return std::unique_ptr<UsbmuxdLibrary>(new UsbmuxdLibrary(std::move(library), binding));
 }
+
+UsbmuxdLibrary::UsbmuxdLibrary(std::unique_ptr<DynamicLibrary> library, const UsbmuxdBinding& binding)
+    : library_(std::move(library)), binding_(binding)
+{
+}
+
+UsbmuxdLibrary::~UsbmuxdLibrary() = default;
 
 } // namespace talvik

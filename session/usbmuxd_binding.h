@@ -10,6 +10,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace talvik {
 
@@ -47,13 +49,31 @@ struct UsbmuxdBinding {
     void (*set_debug_level)(int level);
 };
 
-// Fills `binding` from `library` by the library's own entry-point names;
-// false as soon as one is missing.
-bool BindUsbmuxd(const DynamicLibrary& library, UsbmuxdBinding& binding);
+// libusbmuxd loaded at run time and bound, kept for as long as the object
+// lives.
+class UsbmuxdLibrary {
+public:
+    // Null, logged as "USB not available", when `path` does not load (its
+    // libplist is looked for beside it) or lacks an entry point.
+    static std::unique_ptr<UsbmuxdLibrary> Load(const std::string& path);
 
-// The process's libusbmuxd, bound on the first call. Null when it cannot be
-// had (Windows: the DLL, its libplist or an entry point is missing); that is
-// logged once as "USB not available" and the service then runs without USB.
+    ~UsbmuxdLibrary();
+    UsbmuxdLibrary(const UsbmuxdLibrary&) = delete;
+    UsbmuxdLibrary& operator=(const UsbmuxdLibrary&) = delete;
+
+    const UsbmuxdBinding& binding() const { return binding_; }
+
+private:
+    UsbmuxdLibrary(std::unique_ptr<DynamicLibrary> library, const UsbmuxdBinding& binding);
+
+    std::unique_ptr<DynamicLibrary> library_;
+    UsbmuxdBinding binding_;
+};
+
+// The process's libusbmuxd: linked on Linux; on Windows loaded on the first
+// call from the install directory ("libusbmuxd-2.0.dll") and kept until the
+// process ends. Null when it cannot be had, which the first call logs; the
+// service then runs without USB.
 const UsbmuxdBinding* Usbmuxd();
 
 } // namespace talvik

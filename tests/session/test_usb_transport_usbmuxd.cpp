@@ -7,7 +7,7 @@
 
 #include "session/byte_order.h"
 #include "session/messages.h"
-#include "tests/support/child_process.h"
+#include "tests/support/phonesim_process.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -16,7 +16,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <thread>
 
 using namespace talvik;
@@ -46,16 +45,17 @@ protected:
     void TearDown() override
     {
         usb_.reset(); // before the simulator goes: unsubscribing talks to it
+        phone_.reset();
         unsetenv("USBMUXD_SOCKET_ADDRESS");
     }
 
     void StartPhone(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), {"usb", "--usbmuxd", "UNIX:" + socket_, "--duration", "30", "--log",
-                                              dir_.File("phonesim.log")});
-        phone_.emplace(PHONESIM_PATH, arguments);
-        ASSERT_TRUE(phone_->started());
-        ASSERT_TRUE(test::WaitForPath(socket_, 5000)) << "the simulator's usbmuxd did not come up";
+        arguments.insert(arguments.begin(), {"usb", "--usbmuxd", "UNIX:" + socket_, "--duration", "30"});
+        phone_ = test::StartPhonesim(arguments);
+        ASSERT_TRUE(phone_->WaitForOutput("usbmuxd: listening on", std::chrono::seconds(5)))
+            << "the simulator's usbmuxd did not come up:\n"
+            << phone_->Output();
         usb_ = std::make_unique<iOSUSBConnection>(*Usbmuxd());
     }
 
@@ -113,7 +113,7 @@ protected:
     test::TempDir dir_;
     std::string socket_;
     test::LogRecorder log_;
-    std::optional<test::ChildProcess> phone_;
+    std::unique_ptr<test::HelperProcess> phone_;
     std::unique_ptr<iOSUSBConnection> usb_;
     Clock::time_point start_ = Clock::now();
 };
