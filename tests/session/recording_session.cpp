@@ -1,5 +1,7 @@
 #include "tests/session/recording_session.h"
 
+#include "session/connection_manager.h"
+
 #include "session/byte_order.h"
 
 #include <cstdio>
@@ -53,14 +55,7 @@ std::string Line(const char* format, auto... args)
 
 const char* StateName(ConnectionState state)
 {
-    switch (state) {
-    case ConnectionState::Idle: return "IDLE";
-    case ConnectionState::WifiConnecting: return "WIFI CONNECTING";
-    case ConnectionState::WifiConnected: return "WIFI CONNECTED";
-    case ConnectionState::UsbConnecting: return "USB CONNECTING";
-    case ConnectionState::UsbConnected: return "USB CONNECTED";
-    }
-    return "?";
+    return ConnectionStateName(state);
 }
 
 void RecordingSession::SetState(ConnectionState next)

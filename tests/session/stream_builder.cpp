@@ -80,7 +80,7 @@ Bytes DepthMessage(uint32_t flags, uint16_t depthWidth, uint16_t depthHeight, co
                                                      .bytes());
 }
 
-Bytes AnnouncementPayload(const AnnouncementSpec& content)
+Bytes AnnouncementPayload(const AnnouncementFields& content)
 {
     if (content.formats.size() > kMaxAnnouncedFormats || content.optionKinds.size() > kMaxAnnouncedOptions)
         throw std::invalid_argument("an announcement has room for 35 formats and 5 options");
@@ -100,7 +100,7 @@ Bytes AnnouncementPayload(const AnnouncementSpec& content)
     return writer.bytes();
 }
 
-Bytes AnnouncementMessage(const AnnouncementSpec& content)
+Bytes AnnouncementMessage(const AnnouncementFields& content)
 {
     return Message(MESSAGE_KEEPALIVE, AnnouncementPayload(content));
 }

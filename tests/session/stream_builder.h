@@ -46,7 +46,7 @@ struct WireFormat {
     float fps;
 };
 
-struct AnnouncementSpec {
+struct AnnouncementFields {
     uint32_t clientType = 201;
     uint8_t capabilities = 0;
     std::vector<WireFormat> formats;       // at most 35
@@ -55,8 +55,8 @@ struct AnnouncementSpec {
     std::optional<uint8_t> optionCount;    // the number of kinds unless given
 };
 
-Bytes AnnouncementPayload(const AnnouncementSpec& content);
-Bytes AnnouncementMessage(const AnnouncementSpec& content);
+Bytes AnnouncementPayload(const AnnouncementFields& content);
+Bytes AnnouncementMessage(const AnnouncementFields& content);
 
 // Concatenation.
 Bytes Join(const std::vector<Bytes>& parts);

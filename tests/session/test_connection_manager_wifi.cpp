@@ -15,7 +15,7 @@
 
 using namespace talvik;
 using talvik::test::AnnouncementMessage;
-using talvik::test::AnnouncementSpec;
+using talvik::test::AnnouncementFields;
 using talvik::test::Bytes;
 using talvik::test::LogRecorder;
 using talvik::test::RecordingSession;
@@ -23,7 +23,7 @@ using talvik::test::UvPeer;
 
 namespace {
 
-const AnnouncementSpec kCamera{201, 0, {{640, 480, 1, 30.0f}, {1280, 720, 1, 30.0f}}, {}, {0, 2}, {}};
+const AnnouncementFields kCamera{201, 0, {{640, 480, 1, 30.0f}, {1280, 720, 1, 30.0f}}, {}, {0, 2}, {}};
 
 class WifiTest : public ::testing::Test {
 protected:
@@ -91,7 +91,7 @@ protected:
     RecordingSession observer_{ConnectionState::Idle};
     std::uint16_t port_ = UvPeer::FreePort();
     std::uint32_t now_ = 5000;
-    AnnouncementSpec announcement_;
+    AnnouncementFields announcement_;
     std::unique_ptr<ConnectionManager> manager_;
 };
 
@@ -252,8 +252,8 @@ TEST(connection_manager_threads, engine_thread_and_loop_thread_share_only_what_t
     options.port = UvPeer::FreePort();
     options.usbmuxd = nullptr;
     options.dnsSdLibrary = "talvik-no-such-dns-sd-library";
-    AnnouncementSpec spec = kCamera;
-    spec.capabilities = 0x10;
+    AnnouncementFields fields = kCamera;
+    fields.capabilities = 0x10;
     std::uint32_t now = 0;
     {
         ConnectionManager manager(&observer, options);
@@ -267,7 +267,7 @@ TEST(connection_manager_threads, engine_thread_and_loop_thread_share_only_what_t
         ASSERT_TRUE(phone.Connect(options.port));
         for (int i = 0; i < 500 && manager.state() != ConnectionState::WifiConnecting; ++i)
             tick();
-        ASSERT_TRUE(phone.Send(AnnouncementMessage(spec)));
+        ASSERT_TRUE(phone.Send(AnnouncementMessage(fields)));
         for (int i = 0; i < 500 && manager.state() != ConnectionState::WifiConnected; ++i)
             tick();
         ASSERT_EQ(manager.state(), ConnectionState::WifiConnected);

@@ -32,15 +32,15 @@ protected:
     LogRecorder log_;
 };
 
-AnnouncementSpec Camera(std::vector<WireFormat> formats)
+AnnouncementFields Camera(std::vector<WireFormat> formats)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.clientType = 201;
     content.formats = std::move(formats);
     return content;
 }
 
-const AnnouncementSpec kCamera = Camera({{1280, 720, 1, 30.0f}, {640, 480, 4, 29.97f}});
+const AnnouncementFields kCamera = Camera({{1280, 720, 1, 30.0f}, {640, 480, 4, 29.97f}});
 
 const Bytes kAudio = AudioMessage({1, 2, 3, 4});
 const std::string kAudioCall = "OnAudioData(4) 01020304";
@@ -162,7 +162,7 @@ TEST_F(ParserTest, stream_request_made_during_the_report_goes_out_on_the_connect
 
 TEST_F(ParserTest, only_the_first_announcement_of_a_session_counts)
 {
-    AnnouncementSpec other = kCamera;
+    AnnouncementFields other = kCamera;
     other.formats = {{1920, 1080, 1, 60.0f}};
     EXPECT_TRUE(Feed(Join({AnnouncementMessage(kCamera), AnnouncementMessage(other)})));
     EXPECT_THAT(session_.events,
@@ -196,7 +196,7 @@ TEST_F(ParserTest, client_types_decide_what_is_reported)
         session_.events.clear();
         session_.state = c.state;
         parser_.Reset();
-        AnnouncementSpec content = kCamera;
+        AnnouncementFields content = kCamera;
         content.clientType = c.clientType;
         EXPECT_TRUE(Feed(Join({AnnouncementMessage(content), kAudio})));
         std::vector<std::string> expected = c.events;
@@ -243,7 +243,7 @@ TEST_F(ParserTest, a_session_ended_by_the_report_stays_ended)
 
 TEST_F(ParserTest, format_count_above_the_table_is_capped_at_35)
 {
-    AnnouncementSpec content = kCamera;
+    AnnouncementFields content = kCamera;
     content.formatCount = 1000000;
     EXPECT_TRUE(Feed(AnnouncementMessage(content)));
     const std::vector<std::string> lines = TakeLog();

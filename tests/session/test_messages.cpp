@@ -13,15 +13,15 @@ using namespace talvik::test;
 
 namespace {
 
-StartStreamMessage Request(const AnnouncementSpec& content, const ClientFormat& format)
+StartStreamMessage Request(const AnnouncementFields& content, const ClientFormat& format)
 {
     const Bytes payload = AnnouncementPayload(content);
     return BuildStartStream(Announcement(payload.data()), format);
 }
 
-AnnouncementSpec Formats(std::vector<WireFormat> formats)
+AnnouncementFields Formats(std::vector<WireFormat> formats)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.formats = std::move(formats);
     return content;
 }
@@ -46,7 +46,7 @@ TEST(messages, keepalive_is_the_bare_header)
 
 TEST(messages, start_stream_names_the_entry_and_the_first_stream_option)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.formats = {{640, 480, 1, 30.0f}, {1280, 720, 1, 30.0f}, {1920, 1080, 1, 30.0f}, {1280, 720, 4, 60.0f}};
     content.optionKinds = {1, 2, 2};
     const StartStreamMessage expected = {0xDE, 0xC0, 0xAD, 0xDE, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00,
@@ -57,7 +57,7 @@ TEST(messages, start_stream_names_the_entry_and_the_first_stream_option)
 
 TEST(messages, start_stream_takes_the_highest_match_or_entry_0)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.formats = {{640, 480, 1, 30.0f},  {1280, 720, 1, 30.0f}, {1920, 1080, 1, 29.97f},
                     {1280, 720, 0, 30.0f}, {1280, 720, 1, 25.0f}, {1920, 1080, 1, 29.0f}};
     EXPECT_EQ(FormatIndex(Request(content, {1920, 1080, 29, 1})), 5u) << "29.97 truncates to 29, as 29.0 does";
@@ -68,7 +68,7 @@ TEST(messages, start_stream_takes_the_highest_match_or_entry_0)
 
 TEST(messages, start_stream_looks_only_at_announced_entries)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.formats = {{640, 480, 1, 30.0f}, {1280, 720, 1, 30.0f}};
     content.formatCount = 1;
     EXPECT_EQ(FormatIndex(Request(content, {1280, 720, 30, 1})), 0u);
@@ -83,7 +83,7 @@ TEST(messages, start_stream_looks_only_at_announced_entries)
 
 TEST(messages, start_stream_option_is_the_first_kind_2_among_at_most_5)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.formats = {{640, 480, 1, 30.0f}};
     const ClientFormat any{640, 480, 30, 1};
 
@@ -136,7 +136,7 @@ TEST(announcement, client_type_classes)
 
 TEST(announcement, dynamic_format_change_is_capability_bit_4)
 {
-    AnnouncementSpec content;
+    AnnouncementFields content;
     content.capabilities = 0x10;
     EXPECT_TRUE(Announcement(AnnouncementPayload(content).data()).SupportsDynamicFormatChange());
     content.capabilities = 0xEF;

@@ -51,7 +51,7 @@ Bytes RandomStream(Random& random)
             break;
         case 5: messages.push_back(Message(MESSAGE_KEEPALIVE, RandomBytes(random, Below(random, 3) == 0 ? 0 : 335))); break;
         case 6: {
-            AnnouncementSpec content;
+            AnnouncementFields content;
             const uint32_t classes[] = {1, 250, 799, 1000, 300};
             content.clientType = classes[Below(random, 5)];
             for (uint32_t f = Below(random, 36); f > 0; --f)

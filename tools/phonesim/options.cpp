@@ -29,7 +29,7 @@ struct Parsed {
 
 using Apply = std::function<bool(Parsed&, std::string_view value, std::string& error)>;
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* argument;  // nullptr for a flag
     unsigned modes;
@@ -152,9 +152,9 @@ bool Invalid(std::string& error, std::string_view option, std::string_view value
     return false;
 }
 
-const std::vector<OptionSpec>& Table()
+const std::vector<OptionEntry>& Table()
 {
-    static const std::vector<OptionSpec> table = {
+    static const std::vector<OptionEntry> table = {
         {"--duration", "SECONDS", kPhone,
          "stop after this long, whatever happens (default 60)",
          [](Parsed& p, std::string_view v, std::string& e) {
@@ -467,22 +467,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
             inlineValue = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : Table())
+        const OptionEntry* fields = nullptr;
+        for (const OptionEntry& candidate : Table())
             if (name == candidate.name)
-                spec = &candidate;
-        if (spec == nullptr) {
+                fields = &candidate;
+        if (fields == nullptr) {
             result.error = fmt::format("unknown option \"{}\"", name);
             return result;
         }
-        if ((spec->modes & ModeBit(*mode)) == 0) {
+        if ((fields->modes & ModeBit(*mode)) == 0) {
             result.error = fmt::format("{} does not apply to {} mode", name, arguments[0]);
             return result;
         }
         std::string_view value;
-        if (spec->argument != nullptr && inlineValue) {
+        if (fields->argument != nullptr && inlineValue) {
             value = *inlineValue;
-        } else if (spec->argument != nullptr) {
+        } else if (fields->argument != nullptr) {
             if (i + 1 >= arguments.size()) {
                 result.error = fmt::format("{} needs a value", name);
                 return result;
@@ -492,7 +492,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments)
             result.error = fmt::format("{} takes no value", name);
             return result;
         }
-        if (!spec->apply(parsed, value, result.error))
+        if (!fields->apply(parsed, value, result.error))
             return result;
     }
     if (!Complete(parsed, result.error))
@@ -530,11 +530,11 @@ std::string HelpText()
     };
     for (const auto& [modes, title] : groups) {
         text += fmt::format("\n{}:\n", title);
-        for (const OptionSpec& spec : Table()) {
-            if (spec.modes != modes)
+        for (const OptionEntry& fields : Table()) {
+            if (fields.modes != modes)
                 continue;
-            const std::string left = spec.argument ? fmt::format("{} {}", spec.name, spec.argument) : spec.name;
-            text += HelpEntry(left, spec.help);
+            const std::string left = fields.argument ? fmt::format("{} {}", fields.name, fields.argument) : fields.name;
+            text += HelpEntry(left, fields.help);
         }
     }
 
