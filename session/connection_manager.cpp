@@ -189,10 +189,13 @@ void ConnectionManager::ReadUsb()
 {
     bool delivered = true;
     for (int i = 0; delivered && i < kUsbPacketsPerPass && usb_; ++i) {
-        const std::uint32_t now = now_.load();
         std::uint32_t length = 0;
         bool failed = false;
-        const std::uint8_t* packet = usb_->ReadPacket(now, length, failed);
+        const std::uint8_t* packet = usb_->ReadPacket(now_.load(), length, failed);
+        // The read may have waited while the engine's clock moved on; the
+        // state changes below stamp with the clock as it is now, so measure
+        // from that too (an older time would wrap the differences).
+        const std::uint32_t now = now_.load();
         delivered = packet && length > 0;
         if (delivered) {
             if (state_.load() == ConnectionState::Idle)
@@ -217,7 +220,8 @@ void ConnectionManager::ReadUsb()
                 usb_.reset();
                 usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd);
             }
-        } else if (!packet && IsUsb(state_.load()) && now - lastUsbReceive_ > kUsbReadTimeoutMs) {
+        } else if (IsUsb(state_.load()) && now - lastUsbReceive_ > kUsbReadTimeoutMs) {
+            // Nothing but empty frames counts as nothing received.
             spdlog::error("Timeout reading USB: {0} / {1}", now - lastUsbReceive_, kUsbReadTimeoutMs);
             SetState(ConnectionState::Idle);
         }
@@ -241,6 +245,7 @@ void ConnectionManager::StartLookingForConnections()
     spdlog::info("StartLookingForConnections");
     if (options_.usbmuxd)
         usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd);
+    PublishUsbStatus();
     parser_.Reset();
     client_ = nullptr;
     lastBonjourRestart_ = now_.load();

@@ -213,6 +213,11 @@ void MessageParser::Announce(Report report)
     if (connection_.State() == state)
         connection_.SetState(state == ConnectionState::WifiConnecting ? ConnectionState::WifiConnected
                                                                       : ConnectionState::UsbConnected);
+    else if (connection_.State() == ConnectionState::Idle)
+        // The reaction ended the session before it counted as connected, so
+        // the manager reports no disconnect; the observer has been told of a
+        // connection and must hear that it is gone.
+        observer_.ConnectionDisconnected();
 }
 
 void MessageParser::DispatchKeepalive(const uint8_t* payload, uint32_t size)

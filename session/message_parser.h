@@ -80,7 +80,8 @@ public:
     //
     // The first announcement of a session is reported only while the
     // connection is CONNECTING, and moves it to CONNECTED after the observer
-    // call, unless the call changed the state itself.
+    // call, unless the call changed the state itself; a call that ended the
+    // session is followed by ConnectionDisconnected.
     bool ParseMessages(const uint8_t* data, std::size_t length);
 
     // Starts a new session: empty buffer, awaiting a header, no announcement

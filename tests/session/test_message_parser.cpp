@@ -226,13 +226,17 @@ TEST_F(ParserTest, a_session_ended_by_the_report_stays_ended)
 {
     // The engine's stream request fails to go out: the manager goes back to
     // IDLE and resets the parser from inside the call.
-    session_.onCall = [&](const std::string&) {
+    session_.onCall = [&](const std::string& line) {
+        if (line.rfind("OnConnectionReceived", 0) != 0)
+            return;
         session_.SetState(ConnectionState::Idle);
         parser_.Reset();
     };
     EXPECT_TRUE(Feed(Join({AnnouncementMessage(kCamera), kAudio, kAudio})));
     EXPECT_THAT(session_.events,
-                ElementsAre("OnConnectionReceived(wifi, 1280x720@30/1 640x480@29/4)", "SetState(IDLE)"));
+                ElementsAre("OnConnectionReceived(wifi, 1280x720@30/1 640x480@29/4)", "SetState(IDLE)",
+                            "ConnectionDisconnected()"))
+        << "a session the observer was told of is always ended for it";
 
     // The next session starts from a clean stream.
     session_.onCall = nullptr;

@@ -1,0 +1,222 @@
+// The connection manager's USB path against a scripted libusbmuxd: a phone
+// found by listing, keep-alives paced by the packets, the ways a USB session
+// ends, and TCP taking precedence over USB while looking. The test plays
+// both the engine (the clock) and the loop thread (the passes); a receive
+// that finds nothing queued stands for the time a real one waits, and is
+// where the script advances the clock.
+#include "session/connection_manager.h"
+#include "session/messages.h"
+#include "tests/session/recording_session.h"
+#include "tests/session/scripted_usbmuxd.h"
+#include "tests/session/stream_builder.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/uv_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+using namespace talvik;
+using talvik::test::AnnouncementFields;
+using talvik::test::AnnouncementMessage;
+using talvik::test::Bytes;
+using talvik::test::LogRecorder;
+using talvik::test::RecordingSession;
+using talvik::test::ScriptedDevice;
+using talvik::test::ScriptedUsbmuxd;
+using talvik::test::UsbFrameHeader;
+using talvik::test::UvPeer;
+
+namespace {
+
+const AnnouncementFields kCamera{201, 0, {{1280, 720, 1, 30.0f}}, {}, {0, 2}, {}};
+constexpr ClientFormat kRequested{1280, 720, 30, 1};
+
+// A message as the phone sends it over USB: one frame per message.
+std::string Frame(const Bytes& message)
+{
+    return UsbFrameHeader(std::uint32_t(message.size())) + std::string(message.begin(), message.end());
+}
+
+// What the service sends over USB: a big-endian length, then the message.
+template <typename Message>
+std::string SentFrame(const Message& message)
+{
+    const auto n = std::uint32_t(message.size());
+    return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + std::string(message.begin(), message.end());
+}
+
+class UsbSessionTest : public ::testing::Test {
+protected:
+    UsbSessionTest()
+    {
+        usbmuxd_.devices = {ScriptedDevice(3, 0x12a8)};
+        ConnectionManager::Options options;
+        options.port = port_;
+        options.usbmuxd = &ScriptedUsbmuxd::Binding();
+        options.dnsSdLibrary = "talvik-no-such-dns-sd-library";
+        options.startLoopThread = false;
+        options.idlePause = false;
+        manager_ = std::make_unique<ConnectionManager>(&observer_, options);
+        manager_->Tick(now_);
+        observer_.onCall = [this](const std::string& line) {
+            if (line.rfind("OnConnectionReceived", 0) == 0)
+                manager_->StartStreaming(kRequested);
+        };
+    }
+
+    void Tick(std::uint32_t now)
+    {
+        now_ = now;
+        manager_->Tick(now_);
+    }
+
+    // The phone's announcement arrives while the first receive waits, 100 ms
+    // into it; every later receive runs `then`.
+    void AnnounceThen(std::function<void()> then)
+    {
+        usbmuxd_.whenEmpty = [this, then] {
+            Tick(now_ + 100);
+            usbmuxd_.incoming.push_back(Frame(AnnouncementMessage(kCamera)));
+            usbmuxd_.whenEmpty = then;
+        };
+    }
+
+    std::string RequestFrame() const
+    {
+        const Bytes announcement = AnnouncementMessage(kCamera);
+        return SentFrame(BuildStartStream(Announcement(announcement.data() + kMessageHeaderSize), kRequested));
+    }
+
+    ScriptedUsbmuxd usbmuxd_;
+    LogRecorder log_;
+    RecordingSession observer_{ConnectionState::Idle};
+    std::uint16_t port_ = UvPeer::FreePort();
+    std::uint32_t now_ = 5000;
+    std::unique_ptr<ConnectionManager> manager_;
+};
+
+} // namespace
+
+TEST_F(UsbSessionTest, a_listed_phone_is_connected_announces_and_is_asked_to_stream)
+{
+    AnnounceThen([this] { usbmuxd_.incoming.push_back(UsbFrameHeader(0)); });
+    EXPECT_TRUE(manager_->HasUsbConnection());
+    manager_->RunLoopPass();
+
+    EXPECT_EQ(usbmuxd_.connectHandles, std::vector<std::uint32_t>{3});
+    EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected);
+    EXPECT_TRUE(log_.Has("info: ConnectionManager state change: IDLE -> USB CONNECTING"));
+    EXPECT_TRUE(log_.Has("info: ConnectionManager state change: USB CONNECTING -> USB CONNECTED"));
+    EXPECT_EQ(observer_.events.at(0), "OnConnectionReceived(usb, 1280x720@30/1)");
+    EXPECT_EQ(usbmuxd_.wire, RequestFrame()) << "the request, framed, and no keep-alive yet";
+    EXPECT_TRUE(manager_->HasUsbConnection());
+    EXPECT_EQ(manager_->UsbValidDeviceCount(), 1);
+
+    UvPeer phone;
+    EXPECT_FALSE(phone.Connect(port_, 300)) << "TCP is not listened for during a USB session";
+}
+
+TEST_F(UsbSessionTest, with_a_packet_every_100_ms_every_third_one_is_answered_with_a_keepalive)
+{
+    // After the announcement, 13 video packets 100 ms apart; each receive
+    // notes how many keep-alives had gone out before it. The keep-alive
+    // interval is more than 250 ms, so every third packet is answered.
+    const std::size_t requestSize = RequestFrame().size();
+    const std::string keepalive = SentFrame(BuildKeepalive());
+    std::vector<std::size_t> keepalivesBefore;
+    AnnounceThen([&] {
+        keepalivesBefore.push_back((usbmuxd_.wire.size() - requestSize) / keepalive.size());
+        if (keepalivesBefore.size() > 13)
+            return;
+        Tick(now_ + 100);
+        usbmuxd_.incoming.push_back(Frame(talvik::test::VideoMessage(0, {1, 2, 3})));
+    });
+    for (int pass = 0; pass < 10 && usbmuxd_.incoming.empty() && keepalivesBefore.size() <= 13; ++pass)
+        manager_->RunLoopPass();
+
+    ASSERT_EQ(keepalivesBefore.size(), 14u);
+    // Entry k counts the keep-alives sent after the first k video packets.
+    std::vector<std::size_t> answered;
+    for (std::size_t k = 1; k < keepalivesBefore.size(); ++k)
+        if (keepalivesBefore[k] != keepalivesBefore[k - 1])
+            answered.push_back(k);
+    EXPECT_EQ(answered, (std::vector<std::size_t>{3, 6, 9, 12}));
+    std::string expected = RequestFrame();
+    for (int i = 0; i < 4; ++i)
+        expected += keepalive;
+    EXPECT_EQ(usbmuxd_.wire, expected);
+    EXPECT_EQ(observer_.events.size(), 1u + 13u + 1u);
+
+    // The script ran dry: the receive failed and the session ended.
+    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_TRUE(log_.Has("trace: Error reading USB"));
+    EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
+    EXPECT_EQ(usbmuxd_.disconnected, std::vector<int>{7});
+    EXPECT_EQ(usbmuxd_.subscribes, 2) << "looking starts again with a new subscription";
+}
+
+TEST_F(UsbSessionTest, only_empty_frames_time_out_after_more_than_2000_ms)
+{
+    // One empty frame per pass, arriving as the clock reaches `clock`.
+    std::uint32_t clock = 0;
+    AnnounceThen([&] {
+        if (clock != 0)
+            Tick(clock);
+        usbmuxd_.incoming.push_back(UsbFrameHeader(0));
+    });
+    manager_->RunLoopPass();
+    ASSERT_EQ(manager_->state(), ConnectionState::UsbConnected);
+    const std::uint32_t received = 5100; // when the announcement came in
+
+    clock = received + 2000;
+    manager_->RunLoopPass();
+    EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected) << "exactly 2000 ms is not yet a time-out";
+    clock = received + 2001;
+    manager_->RunLoopPass();
+    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(log_.Count("error: Timeout reading USB: 2001 / 2000"), 1);
+    EXPECT_FALSE(log_.Has("error: Socket read timeout"));
+    EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
+}
+
+TEST_F(UsbSessionTest, invalid_data_and_failed_sends_end_a_usb_session)
+{
+    // A message with a bad magic, after the announcement.
+    AnnounceThen([this] {
+        usbmuxd_.incoming.push_back(Frame(talvik::test::Header(MESSAGE_VIDEODATA, 0, 0x12345678)));
+        usbmuxd_.whenEmpty = nullptr;
+    });
+    manager_->RunLoopPass();
+    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_TRUE(log_.Has("trace: Invalid data received"));
+    EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
+
+    // The stream request cannot be sent.
+    observer_.events.clear();
+    usbmuxd_.sendCalls = 0;
+    usbmuxd_.sendResults = {-32};
+    AnnounceThen([this] { usbmuxd_.incoming.push_back(UsbFrameHeader(0)); });
+    Tick(now_ + 16);
+    manager_->RunLoopPass();
+    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_TRUE(log_.Has("error: USB write failed"));
+    EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()") << "it was told of the connection";
+}
+
+TEST_F(UsbSessionTest, a_tcp_connection_wins_over_a_ready_usb_packet_in_the_same_pass)
+{
+    usbmuxd_.incoming.push_back(Frame(AnnouncementMessage(kCamera)));
+    UvPeer phone;
+    ASSERT_TRUE(phone.Connect(port_));
+    manager_->RunLoopPass();
+
+    EXPECT_EQ(manager_->state(), ConnectionState::WifiConnecting);
+    EXPECT_TRUE(usbmuxd_.asked.empty()) << "USB is not read once TCP carries the session";
+    EXPECT_EQ(usbmuxd_.incoming.size(), 1u);
+    EXPECT_EQ(usbmuxd_.unsubscribes, 1);
+    EXPECT_FALSE(manager_->HasUsbConnection());
+    EXPECT_EQ(manager_->UsbValidDeviceCount(), -1);
+    EXPECT_FALSE(log_.Has("info: ConnectionManager state change: IDLE -> USB CONNECTING"));
+}
