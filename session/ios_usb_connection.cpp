@@ -31,7 +31,7 @@ bool IsPast(std::uint32_t now, std::uint32_t deadline)
 } // namespace
 
 iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd)
-    : usbmuxd_(usbmuxd), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
+    : usbmuxd_(usbmuxd), listing_(usbmuxd), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
 {
     spdlog::trace("USB: iOSUSBConnection");
     // The result is not needed: without usbmuxd the once-a-second listing
@@ -96,11 +96,16 @@ void iOSUSBConnection::FreeDeviceList()
 
 void iOSUSBConnection::ListDevices(std::uint32_t now)
 {
+    // A listing that has not come back yet leaves everything as it was; it
+    // is taken up by a later call.
+    const std::optional<UsbDeviceListing::Result> listed = listing_.List(kListingWait);
+    if (!listed)
+        return;
     FreeDeviceList();
     validDeviceCount_.store(0);
 
-    UsbmuxdDeviceInfo* list = nullptr;
-    const int n = usbmuxd_.get_device_list(&list);
+    UsbmuxdDeviceInfo* list = listed->list;
+    const int n = listed->count;
     if (n < 0) {
         spdlog::info("usbmuxd_get_device_list error {0}", n);
     } else {

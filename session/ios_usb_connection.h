@@ -27,9 +27,11 @@
 // repaired.
 #pragma once
 
+#include "session/usb_device_listing.h"
 #include "session/usbmuxd_binding.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -47,6 +49,9 @@ public:
     static constexpr unsigned kTimeoutMs = 500;
     // Listing cadence while no phone is connected.
     static constexpr std::uint32_t kRelistMs = 1000;
+    // How long a read waits for a listing it started; a usbmuxd that answers
+    // at all answers in a few milliseconds.
+    static constexpr std::chrono::milliseconds kListingWait{200};
 
     // Subscribes to device events; `usbmuxd` must outlive the object.
     explicit iOSUSBConnection(const UsbmuxdBinding& usbmuxd);
@@ -88,6 +93,7 @@ private:
     void ResetToHeader();
 
     const UsbmuxdBinding& usbmuxd_;
+    UsbDeviceListing listing_;
     std::mutex lock_;
     bool connected_ = false;
     int connection_ = -1; // only ever a connected socket, else -1

@@ -8,8 +8,10 @@ namespace talvik {
 
 const UsbmuxdBinding* Usbmuxd()
 {
-    static const std::unique_ptr<UsbmuxdLibrary> library =
-        UsbmuxdLibrary::Load(InstallPath(SystemConfigStore(), "libusbmuxd-2.0.dll"));
+    // Never unloaded: a device listing left running on its own thread may
+    // still be inside the library when the process exits.
+    static const UsbmuxdLibrary* const library =
+        UsbmuxdLibrary::Load(InstallPath(SystemConfigStore(), "libusbmuxd-2.0.dll")).release();
     return library ? &library->binding() : nullptr;
 }
 

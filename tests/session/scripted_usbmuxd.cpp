@@ -123,7 +123,8 @@ UsbmuxdDeviceInfo ScriptedDevice(std::uint32_t handle, std::uint32_t productId, 
     UsbmuxdDeviceInfo device{};
     device.handle = handle;
     device.product_id = productId;
-    std::strncpy(device.udid, udid, sizeof device.udid);
+    // Fills the whole field: a UDID of its full length has no terminator.
+    std::memcpy(device.udid, udid, std::min(std::strlen(udid), sizeof device.udid));
     return device;
 }
 

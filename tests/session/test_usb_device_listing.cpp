@@ -1,0 +1,127 @@
+// The device listing on its own thread: a slow usbmuxd holds up the caller
+// for the short wait only, its late answer is handed over exactly once, and
+// a listing left running frees its list by itself.
+#include "session/usb_device_listing.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+using talvik::UsbDeviceListing;
+using talvik::UsbmuxdBinding;
+using talvik::UsbmuxdDeviceInfo;
+
+namespace {
+
+// A usbmuxd whose listing answers only when the test opens the gate.
+struct GatedUsbmuxd {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool open = false;
+    int calls = 0;
+    int freed = 0;
+};
+
+GatedUsbmuxd* gated;
+
+const UsbmuxdBinding kGatedBinding = {
+    nullptr,
+    nullptr,
+    [](UsbmuxdDeviceInfo** list) {
+        std::unique_lock<std::mutex> guard(gated->lock);
+        ++gated->calls;
+        gated->changed.wait(guard, [] { return gated->open; });
+        *list = new UsbmuxdDeviceInfo[2]{};
+        (*list)[0].handle = 4;
+        gated->changed.notify_all();
+        return 1;
+    },
+    [](UsbmuxdDeviceInfo** list) {
+        delete[] *list;
+        *list = nullptr;
+        std::lock_guard<std::mutex> guard(gated->lock);
+        ++gated->freed;
+        gated->changed.notify_all();
+        return 0;
+    },
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+class UsbDeviceListingTest : public ::testing::Test {
+protected:
+    UsbDeviceListingTest() { gated = &usbmuxd_; }
+    ~UsbDeviceListingTest() override { gated = nullptr; }
+
+    void Open()
+    {
+        std::lock_guard<std::mutex> guard(usbmuxd_.lock);
+        usbmuxd_.open = true;
+        usbmuxd_.changed.notify_all();
+    }
+
+    template <typename Done>
+    bool WaitUntil(Done done)
+    {
+        std::unique_lock<std::mutex> guard(usbmuxd_.lock);
+        return usbmuxd_.changed.wait_for(guard, 5s, done);
+    }
+
+    GatedUsbmuxd usbmuxd_;
+};
+
+} // namespace
+
+TEST_F(UsbDeviceListingTest, a_late_answer_is_taken_by_a_later_call_without_a_second_listing)
+{
+    UsbDeviceListing listing(kGatedBinding);
+    EXPECT_FALSE(listing.List(20ms)) << "the caller waits only its short while";
+    EXPECT_FALSE(listing.List(0ms));
+    Open();
+    std::optional<UsbDeviceListing::Result> result;
+    for (int i = 0; i < 500 && !result; ++i) {
+        result = listing.List(0ms);
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->count, 1);
+    EXPECT_EQ(result->list[0].handle, 4u);
+    EXPECT_EQ(usbmuxd_.calls, 1);
+    kGatedBinding.device_list_free(&result->list);
+
+    // The next call lists afresh; an open usbmuxd answers within the wait.
+    result = listing.List(5s);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(usbmuxd_.calls, 2);
+    kGatedBinding.device_list_free(&result->list);
+}
+
+TEST_F(UsbDeviceListingTest, a_listing_left_running_frees_its_list_when_it_ends)
+{
+    // Gone while the listing runs: the listing thread frees its list.
+    {
+        UsbDeviceListing listing(kGatedBinding);
+        EXPECT_FALSE(listing.List(0ms));
+    }
+    Open();
+    EXPECT_TRUE(WaitUntil([&] { return usbmuxd_.freed == 1; }));
+
+    // Gone after the answer came but before anyone took it: freed with the
+    // object (or by the thread, if it is slower than the pause).
+    usbmuxd_.open = false;
+    {
+        UsbDeviceListing listing(kGatedBinding);
+        EXPECT_FALSE(listing.List(0ms));
+        Open();
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return usbmuxd_.freed == 2; }));
+    EXPECT_EQ(usbmuxd_.calls, 2);
+}
