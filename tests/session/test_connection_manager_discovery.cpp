@@ -1,0 +1,110 @@
+// Discovery as the connection manager drives it, against the fake DNS-SD
+// library: the resolve restarts every 3 s while looking (not at exactly
+// 3000 ms), a resolved phone is connected to, and the resolve stops for the
+// session and stays stopped while it lasts.
+#include "session/connection_manager.h"
+
+#include "service/dynamic_library.h"
+#include "tests/session/recording_session.h"
+#include "tests/session/stream_builder.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/uv_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+using namespace talvik;
+using talvik::test::LogRecorder;
+using talvik::test::RecordingSession;
+using talvik::test::UvPeer;
+
+namespace {
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and_stops_for_a_session)
+{
+    std::unique_ptr<DynamicLibrary> control = DynamicLibrary::Open(FAKE_DNSSD_PATH);
+    void (*reset)() = nullptr;
+    const char* (*calls)() = nullptr;
+    void (*reply)(int, const char*, std::uint16_t) = nullptr;
+    ASSERT_TRUE(control->Bind("fake_dnssd_reset", reset) && control->Bind("fake_dnssd_calls", calls) &&
+                control->Bind("fake_dnssd_reply", reply));
+    reset();
+
+    LogRecorder log;
+    RecordingSession observer{ConnectionState::Idle};
+    ConnectionManager::Options options;
+    options.port = UvPeer::FreePort();
+    options.usbmuxd = nullptr;
+    options.dnsSdLibrary = FAKE_DNSSD_PATH;
+    options.startLoopThread = false;
+    options.idlePause = false;
+    ConnectionManager manager(&observer, options);
+    std::uint32_t now = 5000;
+    manager.Tick(now);
+    const std::string started = calls();
+    EXPECT_EQ(Count(started, "Register("), 1);
+    EXPECT_EQ(Count(started, "Resolve("), 1);
+
+    auto passUntil = [&](std::uint32_t until) {
+        std::string made;
+        for (; now <= until; now += 250) {
+            manager.Tick(now);
+            manager.RunLoopPass();
+            made += std::string(" ") + calls();
+        }
+        now -= 250;
+        return made;
+    };
+    // The clock was 0 when looking began: the first pass restarts at once.
+    manager.RunLoopPass();
+    EXPECT_EQ(Count(calls(), "Deallocate(resolve) Resolve("), 1);
+    now += 250;
+
+    std::string made = passUntil(8000);
+    EXPECT_EQ(Count(made, "Resolve("), 0) << "exactly 3000 ms is not yet a restart";
+    EXPECT_GT(Count(made, "SockFD"), 0) << "polled on every pass";
+    now = 8001;
+    made = passUntil(8001);
+    EXPECT_EQ(Count(made, "Deallocate(resolve) Resolve("), 1);
+
+    // The phone is resolved to a listening peer and connected to.
+    UvPeer phone;
+    ASSERT_TRUE(phone.Listen());
+    reply(0, "127.0.0.1", phone.port());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (manager.state() == ConnectionState::Idle && std::chrono::steady_clock::now() < deadline) {
+        manager.RunLoopPass();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(manager.state(), ConnectionState::WifiConnecting);
+    EXPECT_EQ(Count(calls(), "Deallocate(resolve)"), 1) << "the resolve stops for the session";
+    EXPECT_TRUE(log.Has("trace: Bonjour stopped"));
+
+    // The phone keeps the session up with bare keep-alives past a restart
+    // time: nothing is resolved meanwhile.
+    ASSERT_TRUE(phone.Accept(500));
+    made.clear();
+    for (int i = 0; i < 20; ++i) {
+        now += 250;
+        ASSERT_TRUE(phone.Send(talvik::test::Header(MESSAGE_KEEPALIVE, 0)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        manager.RunLoopPass();
+        manager.Tick(now);
+        made += calls();
+    }
+    EXPECT_EQ(manager.state(), ConnectionState::WifiConnecting);
+    EXPECT_EQ(Count(made, "Resolve("), 0);
+}
