@@ -20,7 +20,7 @@ cmake --build "$root/build/linux" -j "$jobs" || die "the Linux build failed"
 
 step "windows build"
 cmake -S "$root" -B "$root/build/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTALVIK_NATIVE_BIN_DIR="$root/build/linux/bin" >/dev/null \
     || die "configuring the Windows build failed"
 cmake --build "$root/build/windows" -j "$jobs" || die "the Windows build failed"
 
@@ -47,7 +47,7 @@ cmake -S "$root" -B "$root/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
     -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null || die "configuring the ThreadSanitizer build failed"
 cmake --build "$root/build/tsan" --target session_tests -j "$jobs" || die "the ThreadSanitizer build failed"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build/tsan/bin/session_tests" \
-    --gtest_filter='WifiTest.*:connection_manager_threads.*:UsbTest.*:Bonjour*' --gtest_brief=1 \
+    --gtest_filter='WifiTest.*:connection_manager_threads.*:Usb*:Bonjour*' --gtest_brief=1 \
     || die "session tests failed under ThreadSanitizer"
 
 echo "all tests passed in $((SECONDS - started)) s"
