@@ -103,6 +103,15 @@ TEST(options, refuses_options_outside_their_mode_and_bad_values)
     EXPECT_TRUE(Parse({"connect", "--option-kinds", ""}).options->phone.announcement.optionKinds.empty());
 }
 
+TEST(options, unpaced_applies_to_the_phone_modes_only)
+{
+    EXPECT_FALSE(Parse({"connect"}).options->phone.unpaced);
+    for (const char* mode : {"connect", "listen", "usb"})
+        EXPECT_TRUE(Parse({mode, "--unpaced"}).options->phone.unpaced) << mode;
+    EXPECT_FALSE(Parse({"bench", "--unpaced"}).options);
+    EXPECT_FALSE(Parse({"connect", "--unpaced=yes"}).options);
+}
+
 TEST(options, help_documents_every_mode_fault_and_exit_code)
 {
     EXPECT_TRUE(Parse({"usb", "--help"}).help);

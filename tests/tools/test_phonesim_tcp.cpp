@@ -127,6 +127,37 @@ TEST_F(PhonesimTcp, streams_numbered_frames_at_the_frame_rate_with_audio_then_st
     EXPECT_NEAR(meanGapMs, 33.3, 4);
 }
 
+TEST_F(PhonesimTcp, unpaced_sends_frames_back_to_back_and_still_hears_the_service)
+{
+    // 20 frames of a 1 fps entry: 19 s at the frame rate.
+    Start({"--formats", "64x64@1:nv12,128x128@1:nv12", "--unpaced", "--frames", "20", "--tone", "0"});
+    const auto start = std::chrono::steady_clock::now();
+    Stream(0);
+    for (std::uint32_t frame = 0; frame < 20; ++frame) {
+        const test::PhoneMessage video = Next(MESSAGE_VIDEODATA);
+        ASSERT_EQ(video.payloadSize, 12u + 64 * 64 * 3 / 2);
+        EXPECT_EQ(Le32(video.payload, 0), kFlagRawNv12);
+        EXPECT_EQ(Le32(video.payload, 4), frame) << "frame numbers in order, none skipped";
+    }
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
+    EXPECT_TRUE(service_.ClosedWithin(3s, 0)) << "nothing after the last frame";
+    EXPECT_EQ(Exit(), kExitOk);
+
+    // Always due to send, the phone must still read what the service sends
+    // between frames: a format change takes effect mid-stream.
+    Start({"--formats", "64x64@1:nv12,128x128@1:nv12", "--unpaced", "--tone", "0"});
+    Stream(0);
+    ASSERT_EQ(Next(MESSAGE_VIDEODATA).payloadSize, 12u + 64 * 64 * 3 / 2);
+    service_.SendStreamRequest(1, 1);
+    const auto asked = std::chrono::steady_clock::now();
+    bool changed = false;
+    while (!changed && std::chrono::steady_clock::now() - asked < 3s)
+        changed = Next(MESSAGE_VIDEODATA).payloadSize == 12u + 128 * 128 * 3 / 2;
+    EXPECT_TRUE(changed) << Log();
+    service_.Close();
+    EXPECT_EQ(Exit(), kExitServiceClosed);
+}
+
 TEST_F(PhonesimTcp, changes_format_on_request_only_when_it_announced_it_can)
 {
     for (bool announced : {true, false}) {

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -37,8 +38,11 @@ IoResult Channel::Send(std::span<const std::uint8_t> piece)
                 return result;
         return IoResult::kOk;
     }
-    if (!byteAtATime_)
-        return SendRaw(WriteUsbFrames(piece));
+    if (!byteAtATime_) {
+        usbFrames_.clear();
+        AppendUsbFrames(piece, usbFrames_);
+        return SendRaw(usbFrames_);
+    }
     for (std::uint8_t byte : piece) {
         Bytes frame = WriteUsbFrameHeader(1);
         frame.push_back(byte);
@@ -94,10 +98,11 @@ Channel::Received Channel::Receive(std::chrono::steady_clock::time_point deadlin
             message = std::move(*next);
             return Received::kMessage;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return Received::kTimeout;
+        // An unpaced stream is always due: looking without waiting keeps
+        // the service's requests coming in between its frames.
+        const auto left = std::max(std::chrono::nanoseconds::zero(),
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       deadline - std::chrono::steady_clock::now()));
         const timespec wait{static_cast<time_t>(left.count() / 1000000000),
                             static_cast<long>(left.count() % 1000000000)};
         pollfd poller{fd_, POLLIN, 0};

@@ -38,7 +38,8 @@ public:
 
     enum class Received { kMessage, kTimeout, kClosed, kInvalid };
 
-    // Waits until `deadline` for the service's next message.
+    // Waits until `deadline` for the service's next message; a deadline that
+    // has passed still takes what has already arrived.
     Received Receive(std::chrono::steady_clock::time_point deadline, ServiceMessage& message);
 
     // Why the last call failed or found the service's stream invalid.
@@ -51,6 +52,9 @@ private:
     Framing framing_;
     bool byteAtATime_ = false;
     ServiceReader reader_;
+    // Frames of the piece being sent over USB, kept between pieces so that
+    // large pieces do not cost an allocation each.
+    Bytes usbFrames_;
     std::string error_;
 };
 

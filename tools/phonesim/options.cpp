@@ -225,6 +225,14 @@ const std::vector<OptionEntry>& Table()
                  return Invalid(e, "--video", v);
              return true;
          }},
+        {"--unpaced", nullptr, kPhone,
+         "send video frames back to back, as fast as the connection takes them, instead of at the frame rate "
+         "(audio keeps its pace); for throughput measurements, with --video nv12 so that encoding does not limit "
+         "it and --frames to bound the run",
+         [](Parsed& p, std::string_view, std::string&) {
+             p.options.phone.unpaced = true;
+             return true;
+         }},
         {"--depth-size", "WxH", kPhone, "size of the depth map sent with --video depth (default 160x120)",
          [](Parsed& p, std::string_view v, std::string& e) {
              int width = 0, height = 0;

@@ -59,6 +59,9 @@ struct PhoneConfig {
     double toneHz = 440;                 // 0: no audio
     std::optional<std::string> helperText;
     std::uint32_t framesPerSession = 0;  // 0: no bound
+    // Video frames back to back, as fast as the connection takes them,
+    // instead of at the entry's frame rate; for throughput measurements.
+    bool unpaced = false;
     Fault fault = Fault::kNone;
     std::uint32_t faultAfter = 30;
     std::uint64_t faultSize = 0;  // 0: the fault's default size

@@ -195,6 +195,8 @@ bool PhoneSession::StartStream(const StreamRequest& request)
     }
     picture_ = MakePicture(format_.width, format_.height);
     framePeriod_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
+    if (config_.unpaced)
+        framePeriod_ = Clock::duration::zero();
 
     const Clock::time_point now = Clock::now();
     if (phase_ != Phase::kStreaming) {
@@ -203,8 +205,9 @@ bool PhoneSession::StartStream(const StreamRequest& request)
     }
     nextFrame_ = now;
     phase_ = Phase::kStreaming;
-    Log("session {}: streaming format {}: {}x{} {} at {} fps as {}{}", number_, request.formatIndex, format_.width,
-        format_.height, CodecName(format_.codec), fps, FormName(form_),
+    const std::string pace = config_.unpaced ? "full speed (unpaced)" : fmt::format("{} fps", fps);
+    Log("session {}: streaming format {}: {}x{} {} at {} as {}{}", number_, request.formatIndex, format_.width,
+        format_.height, CodecName(format_.codec), pace, FormName(form_),
         config_.orientationFlags != 0 ? fmt::format(", orientation flags 0x{:02X}", config_.orientationFlags) : "");
 
     if (DescribeFault(config_.fault).afterFrames && !faultDone_ && framesSent_ >= config_.faultAfter)
@@ -245,7 +248,11 @@ bool PhoneSession::BuildFrame(std::uint32_t number, Bytes& message, double& enco
     DrawTestPattern(number, picture_);
     if (form_ == VideoForm::kNv12) {
         encodeMs = 0;
-        message = WriteVideoData(config_.orientationFlags | kFlagRawNv12, number, StreamMs(), ToNv12(picture_));
+        const std::size_t pictureSize = picture_.y.size() + 2 * picture_.u.size();
+        const Bytes header =
+            WriteVideoDataHeader(config_.orientationFlags | kFlagRawNv12, number, StreamMs(), pictureSize);
+        message.assign(header.begin(), header.end());
+        AppendNv12(picture_, message);
         return true;
     }
     const Clock::time_point before = Clock::now();
@@ -265,17 +272,16 @@ bool PhoneSession::SendFrame()
 {
     const std::uint32_t number = framesSent_;
     const Clock::time_point capture = Clock::now();
-    Bytes message;
     double encodeMs = 0;
-    if (!BuildFrame(number, message, encodeMs))
+    if (!BuildFrame(number, frame_, encodeMs))
         return false;
     const Clock::time_point sending = Clock::now();
-    if (!Send(message))
+    if (!Send(frame_))
         return false;
     ++framesSent_;
     encodeMsTotal_ += encodeMs;
     Log("session {}: frame={} size={}x{} form={} bytes={} capture_us={} send_us={} encode_ms={:.2f}", number_, number,
-        format_.width, format_.height, FormName(form_), message.size(), MonotonicUs(capture), MonotonicUs(sending),
+        format_.width, format_.height, FormName(form_), frame_.size(), MonotonicUs(capture), MonotonicUs(sending),
         encodeMs);
 
     if (config_.framesPerSession != 0 && framesSent_ >= config_.framesPerSession)

@@ -1,7 +1,8 @@
 // The phone app on one connection, whatever the transport: it announces its
 // formats, sends bare keep-alives while it waits, streams the format each
-// MESSAGE_STARTSTREAM asks for (video at the format's frame rate, a
-// 1024-sample audio block every 23.2 ms) and injects the configured fault.
+// MESSAGE_STARTSTREAM asks for (video at the format's frame rate, or back to
+// back when unpaced; a 1024-sample audio block every 23.2 ms) and injects the
+// configured fault.
 // Every video frame is logged with its frame number and its capture and send
 // times on the monotonic clock.
 #pragma once
@@ -77,6 +78,9 @@ private:
     VideoForm form_ = VideoForm::kH264;
     std::unique_ptr<H264Encoder> encoder_;
     Picture picture_;
+    // The video message being sent, kept from frame to frame so that raw
+    // pictures of megabytes do not cost an allocation each.
+    Bytes frame_;
     ToneGenerator tone_;
     Clock::duration framePeriod_{};
     Clock::time_point streamStart_;

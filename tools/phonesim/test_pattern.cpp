@@ -88,14 +88,21 @@ void DrawTestPattern(std::uint32_t number, Picture& picture)
 
 Bytes ToNv12(const Picture& picture)
 {
-    Bytes out(picture.y.size() + 2 * picture.u.size());
-    std::memcpy(out.data(), picture.y.data(), picture.y.size());
-    std::uint8_t* chroma = out.data() + picture.y.size();
+    Bytes out;
+    AppendNv12(picture, out);
+    return out;
+}
+
+void AppendNv12(const Picture& picture, Bytes& out)
+{
+    const std::size_t start = out.size();
+    out.resize(start + picture.y.size() + 2 * picture.u.size());
+    std::memcpy(out.data() + start, picture.y.data(), picture.y.size());
+    std::uint8_t* chroma = out.data() + start + picture.y.size();
     for (std::size_t i = 0; i < picture.u.size(); ++i) {
         chroma[2 * i] = picture.u[i];
         chroma[2 * i + 1] = picture.v[i];
     }
-    return out;
 }
 
 } // namespace talvik::phonesim

@@ -24,5 +24,8 @@ void DrawTestPattern(std::uint32_t number, Picture& picture);
 
 // The same picture as NV12: the luma plane, then U and V interleaved.
 Bytes ToNv12(const Picture& picture);
+// The same, appended to `out`: a buffer kept from frame to frame is not
+// allocated (and its pages not faulted in) again for every picture.
+void AppendNv12(const Picture& picture, Bytes& out);
 
 } // namespace talvik::phonesim

@@ -19,7 +19,13 @@ Bytes WriteUsbFrameHeader(std::uint32_t bodyLength)
 Bytes WriteUsbFrames(std::span<const std::uint8_t> piece)
 {
     Bytes out;
-    out.reserve(piece.size() + (piece.size() / kMaxUsbFrameBody + 1) * kUsbFrameHeaderSize);
+    AppendUsbFrames(piece, out);
+    return out;
+}
+
+void AppendUsbFrames(std::span<const std::uint8_t> piece, Bytes& out)
+{
+    out.reserve(out.size() + piece.size() + (piece.size() / kMaxUsbFrameBody + 1) * kUsbFrameHeaderSize);
     while (!piece.empty()) {
         const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(piece.size(), kMaxUsbFrameBody));
         const Bytes header = WriteUsbFrameHeader(length);
@@ -27,7 +33,6 @@ Bytes WriteUsbFrames(std::span<const std::uint8_t> piece)
         out.insert(out.end(), piece.begin(), piece.begin() + length);
         piece = piece.subspan(length);
     }
-    return out;
 }
 
 } // namespace talvik::phonesim

@@ -22,5 +22,7 @@ Bytes WriteUsbFrameHeader(std::uint32_t bodyLength);
 // The piece in as many frames as its length needs (one for any piece of at
 // most kMaxUsbFrameBody bytes); nothing for an empty piece.
 Bytes WriteUsbFrames(std::span<const std::uint8_t> piece);
+// The same frames appended to `out`, so that a sender can keep one buffer.
+void AppendUsbFrames(std::span<const std::uint8_t> piece, Bytes& out);
 
 } // namespace talvik::phonesim

@@ -82,13 +82,20 @@ Bytes WriteKeepAlive()
 Bytes WriteVideoData(std::uint32_t flags, std::uint32_t frameNumber, std::uint32_t timeMs,
                      std::span<const std::uint8_t> data)
 {
-    const auto payload = static_cast<std::uint32_t>(12 + data.size());
-    return Writer(kHeaderSize + payload)
+    Bytes message = WriteVideoDataHeader(flags, frameNumber, timeMs, data.size());
+    message.insert(message.end(), data.begin(), data.end());
+    return message;
+}
+
+Bytes WriteVideoDataHeader(std::uint32_t flags, std::uint32_t frameNumber, std::uint32_t timeMs,
+                           std::size_t dataSize)
+{
+    const auto payload = static_cast<std::uint32_t>(12 + dataSize);
+    return Writer(kHeaderSize + 12)
         .Header(MESSAGE_VIDEODATA, payload)
         .U32(flags)
         .U32(frameNumber)
         .U32(timeMs)
-        .Data(data)
         .Take();
 }
 

@@ -93,6 +93,10 @@ Bytes WriteKeepAlive();
 // does not look at them.
 Bytes WriteVideoData(std::uint32_t flags, std::uint32_t frameNumber, std::uint32_t timeMs,
                      std::span<const std::uint8_t> data);
+// The same message up to its data, for a caller that appends `dataSize`
+// bytes of data itself.
+Bytes WriteVideoDataHeader(std::uint32_t flags, std::uint32_t frameNumber, std::uint32_t timeMs,
+                           std::size_t dataSize);
 
 // MESSAGE_VIDEODATA_WITH_DEPTH:
 //      0       4       8      10      12      16      20
