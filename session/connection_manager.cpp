@@ -189,6 +189,13 @@ void ConnectionManager::ReadUsb()
 {
     bool delivered = true;
     for (int i = 0; delivered && i < kUsbPacketsPerPass && usb_; ++i) {
+        // Each read may wait up to 500 ms: a request from the engine's thread
+        // that waited for the next pass would sit out several of them, and
+        // the phone may give up meanwhile.
+        if (i > 0)
+            HandleRequestsFromOtherThreads();
+        if (!usb_)
+            break;
         std::uint32_t length = 0;
         bool failed = false;
         const std::uint8_t* packet = usb_->ReadPacket(now_.load(), length, failed);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 #include <string>
 
 using namespace talvik;
@@ -74,19 +75,19 @@ protected:
 
     // The phone's announcement arrives while the first receive waits, 100 ms
     // into it; every later receive runs `then`.
-    void AnnounceThen(std::function<void()> then)
+    void AnnounceThen(std::function<void()> then, const AnnouncementFields& announcement = kCamera)
     {
-        usbmuxd_.whenEmpty = [this, then] {
+        usbmuxd_.whenEmpty = [this, then, announcement] {
             Tick(now_ + 100);
-            usbmuxd_.incoming.push_back(Frame(AnnouncementMessage(kCamera)));
+            usbmuxd_.incoming.push_back(Frame(AnnouncementMessage(announcement)));
             usbmuxd_.whenEmpty = then;
         };
     }
 
-    std::string RequestFrame() const
+    std::string RequestFrame(const AnnouncementFields& fields = kCamera, ClientFormat requested = kRequested) const
     {
-        const Bytes announcement = AnnouncementMessage(kCamera);
-        return SentFrame(BuildStartStream(Announcement(announcement.data() + kMessageHeaderSize), kRequested));
+        const Bytes announcement = AnnouncementMessage(fields);
+        return SentFrame(BuildStartStream(Announcement(announcement.data() + kMessageHeaderSize), requested));
     }
 
     ScriptedUsbmuxd usbmuxd_;
@@ -219,4 +220,27 @@ TEST_F(UsbSessionTest, a_tcp_connection_wins_over_a_ready_usb_packet_in_the_same
     EXPECT_FALSE(manager_->HasUsbConnection());
     EXPECT_EQ(manager_->UsbValidDeviceCount(), -1);
     EXPECT_FALSE(log_.Has("info: ConnectionManager state change: IDLE -> USB CONNECTING"));
+}
+
+TEST_F(UsbSessionTest, a_request_from_the_engine_thread_goes_out_after_the_next_packet)
+{
+    // Requests are handed to the loop thread; over USB it must not wait for
+    // the next pass, which can be several 500 ms reads away.
+    AnnouncementFields fields = kCamera;
+    fields.capabilities = 0x10; // format changes while streaming
+    fields.formats = {{640, 480, 1, 30.0f}, {1280, 720, 1, 30.0f}};
+    constexpr ClientFormat kSmaller{640, 480, 30, 1};
+    int packets = 0;
+    AnnounceThen(
+        [&] {
+            if (++packets == 1)
+                std::thread([&] { manager_->StartStreaming(kSmaller); }).join();
+            usbmuxd_.incoming.push_back(Frame(talvik::test::VideoMessage(0, {1})));
+        },
+        fields);
+    manager_->RunLoopPass();
+
+    EXPECT_EQ(usbmuxd_.wire, RequestFrame(fields) + RequestFrame(fields, kSmaller));
+    EXPECT_TRUE(log_.Has("info: Client supports dynamic format change"));
+    EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected);
 }

@@ -12,7 +12,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kKeepAliveInterval = 500ms;
+// Well inside the service's USB receive time-out (500 ms of silence ends a
+// USB session); at that time-out itself every wait would be a coin toss.
+constexpr auto kKeepAliveInterval = 200ms;
 // The longest the session waits before it looks at its stop flag again.
 constexpr auto kPollInterval = 100ms;
 constexpr auto kAudioBlockDuration = std::chrono::duration_cast<PhoneSession::Clock::duration>(
