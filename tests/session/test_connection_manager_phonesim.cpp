@@ -9,14 +9,13 @@
 #include "tests/support/avahi_env.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/phonesim_process.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/usbmuxd_socket.h"
 #include "tests/support/uv_peer.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <usbmuxd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -185,18 +184,6 @@ private:
     bool ok_ = false;
 };
 
-class UsbmuxdAddress {
-public:
-    explicit UsbmuxdAddress(const std::string& path)
-    {
-        // Otherwise the library ignores the variable until the system's
-        // usbmuxd directory appears.
-        libusbmuxd_set_use_inotify(0);
-        setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + path).c_str(), 1);
-    }
-    ~UsbmuxdAddress() { unsetenv("USBMUXD_SOCKET_ADDRESS"); }
-};
-
 } // namespace
 
 TEST(connection_manager_phonesim, a_phone_connecting_in_streams_every_frame_to_the_observer)
@@ -250,10 +237,8 @@ TEST(connection_manager_phonesim, the_service_connects_out_to_the_phone_found_th
 
 TEST(connection_manager_phonesim, a_usb_phone_streams_through_the_real_library)
 {
-    test::TempDir dir;
-    const std::string socket = dir.File("usbmuxd.sock");
-    UsbmuxdAddress address(socket);
-    auto phone = test::StartPhonesim({"usb", "--usbmuxd", "UNIX:" + socket, "--frames", "20", "--duration", "30"});
+    test::UsbmuxdSocket usbmuxd;
+    auto phone = test::StartPhonesim({"usb", "--usbmuxd", usbmuxd.address(), "--frames", "20", "--duration", "30"});
     ASSERT_TRUE(phone->WaitForOutput("usbmuxd: listening on", 5s)) << phone->Output();
 
     test::LogRecorder log;
@@ -278,11 +263,9 @@ TEST(connection_manager_phonesim, a_usb_phone_streams_through_the_real_library)
 // seconds; the loop thread must still take a WiFi phone at once.
 TEST(connection_manager_phonesim, a_silent_usbmuxd_does_not_hold_up_a_wifi_phone)
 {
-    test::TempDir dir;
-    const std::string socket = dir.File("usbmuxd.sock");
-    SilentUsbmuxd usbmuxd(socket);
+    test::UsbmuxdSocket address;
+    SilentUsbmuxd usbmuxd(address.path());
     ASSERT_TRUE(usbmuxd.ok());
-    UsbmuxdAddress address(socket);
 
     test::LogRecorder log;
     Tally tally;

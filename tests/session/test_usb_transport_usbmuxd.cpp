@@ -9,13 +9,11 @@
 #include "session/messages.h"
 #include "tests/support/phonesim_process.h"
 #include "tests/support/log_recorder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/usbmuxd_socket.h"
 
 #include <gtest/gtest.h>
-#include <usbmuxd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 using namespace talvik;
@@ -33,25 +31,15 @@ struct Packet {
 
 class UsbTransportTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // Otherwise the library ignores USBMUXD_SOCKET_ADDRESS until the
-        // system's usbmuxd directory appears.
-        libusbmuxd_set_use_inotify(0);
-        socket_ = dir_.File("usbmuxd.sock");
-        setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + socket_).c_str(), 1);
-    }
-
     void TearDown() override
     {
         usb_.reset(); // before the simulator goes: unsubscribing talks to it
         phone_.reset();
-        unsetenv("USBMUXD_SOCKET_ADDRESS");
     }
 
     void StartPhone(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), {"usb", "--usbmuxd", "UNIX:" + socket_, "--duration", "30"});
+        arguments.insert(arguments.begin(), {"usb", "--usbmuxd", usbmuxd_.address(), "--duration", "30"});
         phone_ = test::StartPhonesim(arguments);
         ASSERT_TRUE(phone_->WaitForOutput("usbmuxd: listening on", std::chrono::seconds(5)))
             << "the simulator's usbmuxd did not come up:\n"
@@ -110,8 +98,7 @@ protected:
         return false;
     }
 
-    test::TempDir dir_;
-    std::string socket_;
+    test::UsbmuxdSocket usbmuxd_;
     test::LogRecorder log_;
     std::unique_ptr<test::HelperProcess> phone_;
     std::unique_ptr<iOSUSBConnection> usb_;

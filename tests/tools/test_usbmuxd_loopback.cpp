@@ -3,6 +3,7 @@
 // events and opens the tunnel to port 5055, which carries the phone's
 // stream in USB frames.
 #include "tests/support/phonesim_process.h"
+#include "tests/support/usbmuxd_socket.h"
 #include "tests/tools/test_decoder.h"
 #include "tools/phonesim/exit_codes.h"
 #include "tools/phonesim/wire_writer.h"
@@ -63,27 +64,17 @@ std::uint32_t Le32(const Bytes& bytes, std::size_t at)
 
 class UsbmuxdLoopback : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // Otherwise the library waits for the system daemon's socket to
-        // appear before it subscribes.
-        libusbmuxd_set_use_inotify(0);
-        socket_ = dir_.File("usbmuxd.sock");
-        setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + socket_).c_str(), 1);
-    }
-
     void TearDown() override
     {
         if (tunnel_ > 0)
             usbmuxd_disconnect(tunnel_);
         if (subscription_ != nullptr)
             usbmuxd_events_unsubscribe(subscription_);
-        unsetenv("USBMUXD_SOCKET_ADDRESS");
     }
 
     void Start(std::vector<std::string> options)
     {
-        std::vector<std::string> arguments{"usb", "--usbmuxd", "UNIX:" + socket_, "--duration", "30"};
+        std::vector<std::string> arguments{"usb", "--usbmuxd", usbmuxd_.address(), "--duration", "30"};
         arguments.insert(arguments.end(), options.begin(), options.end());
         phonesim_ = talvik::test::StartPhonesim(arguments);
         ASSERT_TRUE(phonesim_->WaitForOutput("usbmuxd: listening on", 5s)) << phonesim_->Output();
@@ -149,8 +140,7 @@ protected:
         SendToPhone(request);
     }
 
-    talvik::test::TempDir dir_;
-    std::string socket_;
+    talvik::test::UsbmuxdSocket usbmuxd_;
     std::unique_ptr<HelperProcess> phonesim_;
     usbmuxd_subscription_context_t subscription_ = nullptr;
     Events events_;
