@@ -1,6 +1,6 @@
 #include "session/announcement.h"
 
-#include "session/byte_order.h"
+#include "base/byte_order.h"
 
 namespace talvik {
 

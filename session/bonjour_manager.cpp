@@ -2,6 +2,9 @@
 
 #include "session/socket_poll.h"
 
+#include "base/byte_order.h"
+#include "base/phone_link.h"
+
 #include <spdlog/spdlog.h>
 #include <uv.h> // getaddrinfo and the address texts, on both targets
 
@@ -16,16 +19,18 @@ namespace {
 constexpr char kLocalSuffix[] = ".local.";
 constexpr std::size_t kLocalSuffixLength = sizeof kLocalSuffix - 1;
 
+// DNS-SD hands ports over as 16-bit values holding network-order bytes.
 std::uint16_t FromNetworkOrder(std::uint16_t value)
 {
     std::uint8_t bytes[2];
     std::memcpy(bytes, &value, sizeof bytes);
-    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+    return LoadU16Be(bytes);
 }
 
 std::uint16_t ToNetworkOrder(std::uint16_t value)
 {
-    const std::uint8_t bytes[2] = {std::uint8_t(value >> 8), std::uint8_t(value)};
+    std::uint8_t bytes[2];
+    StoreU16Be(bytes, value);
     std::uint16_t result;
     std::memcpy(&result, bytes, sizeof result);
     return result;
@@ -44,7 +49,7 @@ BonjourManager::BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver
     // A failed registration only makes the PC unfindable; resolving the
     // phone still works, so the result is not looked at.
     dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr,
-                              ToNetworkOrder(kServerPort), 0, nullptr, register_reply, this);
+                              ToNetworkOrder(kPhonePort), 0, nullptr, register_reply, this);
 }
 
 BonjourManager::~BonjourManager()

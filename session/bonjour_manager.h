@@ -42,7 +42,6 @@ protected:
 
 class BonjourManager {
 public:
-    static constexpr std::uint16_t kServerPort = 5055;
     static constexpr const char* kServerType = "_vidreloserver._tcp.";
     static constexpr const char* kPhoneName = "mobile";
     static constexpr const char* kPhoneType = "_vidrelo._tcp.";

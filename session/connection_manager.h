@@ -21,12 +21,14 @@
 // which acts on them at the start of its next pass.
 #pragma once
 
+#include "base/phone_link.h"
 #include "session/bonjour_manager.h"
 #include "session/connection_manager_observer.h"
 #include "session/connection_state.h"
 #include "session/dns_sd_library.h"
 #include "session/ios_usb_connection.h"
 #include "session/message_parser.h"
+#include "session/phone_session.h"
 #include "session/read_buffer_pool.h"
 #include "session/usbmuxd_binding.h"
 
@@ -50,7 +52,9 @@ namespace talvik {
 
 const char* ConnectionStateName(ConnectionState state);
 
-class ConnectionManager final : public BonjourManagerObserver, private MessageParser::Connection {
+class ConnectionManager final : public PhoneSession,
+                                public BonjourManagerObserver,
+                                private MessageParser::Connection {
 public:
     static constexpr std::uint32_t kSocketReadTimeoutMs = 2000;
     static constexpr std::uint32_t kUsbReadTimeoutMs = 2000;
@@ -63,7 +67,7 @@ public:
 
     // What differs between the product and a test harness.
     struct Options {
-        std::uint16_t port = 5055;
+        std::uint16_t port = kPhonePort;
         // The DNS-SD library to load.
         std::string dnsSdLibrary = kDnsSdLibraryName;
         // The USB library; null runs without USB.
@@ -79,28 +83,28 @@ public:
     explicit ConnectionManager(ConnectionManagerObserver* observer);
     ConnectionManager(ConnectionManagerObserver* observer, const Options& options);
     // Ends the loop thread, then closes every handle and releases everything.
-    ~ConnectionManager();
+    ~ConnectionManager() override;
     ConnectionManager(const ConnectionManager&) = delete;
     ConnectionManager& operator=(const ConnectionManager&) = delete;
 
     // Engine thread, every ~16 ms: takes the engine clock, starts the loop
     // thread on the first call, and checks the socket read time-out (more
     // than 2000 ms without a byte in any state but IDLE).
-    void Tick(std::uint32_t now);
+    void Tick(std::uint32_t now) override;
 
     // Asks the phone to stream `requested`. In a CONNECTED state the phone
     // must support dynamic format change, else the session is ended so that
     // the phone reconnects and announces itself again. IDLE: nothing is sent.
-    void StartStreaming(const ClientFormat& requested);
+    void StartStreaming(const ClientFormat& requested) override;
 
     // Read by the status screen from any thread.
-    bool networkAvailable() const { return networkAvailable_.load(); }
-    ConnectionState state() const { return state_.load(); }
+    bool networkAvailable() const override { return networkAvailable_.load(); }
+    ConnectionState state() const override { return state_.load(); }
     // USB status: whether a USB connection object exists (none during a WiFi
     // session), its valid device count and whether it holds a device list.
-    bool HasUsbConnection() const { return usbPresent_.load(); }
-    int UsbValidDeviceCount() const { return usbValidDeviceCount_.load(); }
-    bool UsbHasDeviceList() const { return usbHasDeviceList_.load(); }
+    bool HasUsbConnection() const override { return usbPresent_.load(); }
+    int UsbValidDeviceCount() const override { return usbValidDeviceCount_.load(); }
+    bool UsbHasDeviceList() const override { return usbHasDeviceList_.load(); }
 
     // One pass of the loop thread's body.
     void RunLoopPass();

@@ -1,6 +1,6 @@
 #include "session/dns_sd_library.h"
 
-#include "service/dynamic_library.h"
+#include "base/dynamic_library.h"
 
 #include <spdlog/spdlog.h>
 

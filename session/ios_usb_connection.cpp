@@ -1,6 +1,7 @@
 #include "session/ios_usb_connection.h"
 
-#include "session/byte_order.h"
+#include "base/byte_order.h"
+#include "base/phone_link.h"
 
 #include <spdlog/spdlog.h>
 
@@ -15,11 +16,6 @@ namespace {
 bool IsValid(const UsbmuxdDeviceInfo& device)
 {
     return device.handle > 0 && device.product_id != 0;
-}
-
-std::uint32_t LoadBe32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
 }
 
 // True once `now` is past `deadline`, across the 32-bit wrap of the clock.
@@ -225,12 +221,12 @@ const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_
             ResetToHeader();
             return buffer_;
         }
-        if (LoadU32Le(buffer_) != kMagic) {
+        if (LoadU32Le(buffer_) != kMessageMagic) {
             spdlog::error("USB: Invalid USB magic number, disconnecting");
             failed = true;
             return nullptr;
         }
-        const std::uint32_t bodyLength = LoadBe32(buffer_ + 4);
+        const std::uint32_t bodyLength = LoadU32Be(buffer_ + 4);
         if (bodyLength > kMaxBodyLength) {
             spdlog::error("USB: Too large packet ({0} bytes), disconnecting", bodyLength);
             failed = true;
@@ -258,16 +254,18 @@ bool iOSUSBConnection::SendFrame(const std::uint8_t* message, std::uint32_t leng
         return false;
     }
 
-    const char prefix[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+    std::uint8_t prefixBytes[4];
+    StoreU32Be(prefixBytes, length);
+    const char* prefix = reinterpret_cast<const char*>(prefixBytes);
     std::uint32_t sent = 0;
-    int result = usbmuxd_.send(connection_, prefix, sizeof prefix, &sent);
+    int result = usbmuxd_.send(connection_, prefix, sizeof prefixBytes, &sent);
     if (result != 0)
         spdlog::error("USB: usbmuxd_send failed: {0}", result);
     else
-        spdlog::trace("USB: usbmuxd_send {0}/{1} bytes", sent, sizeof prefix);
+        spdlog::trace("USB: usbmuxd_send {0}/{1} bytes", sent, sizeof prefixBytes);
     // Without its whole length prefix the phone would read the message as
     // a length: the stream is lost, so the message is not sent at all.
-    bool whole = result == 0 && sent == sizeof prefix;
+    bool whole = result == 0 && sent == sizeof prefixBytes;
     if (whole) {
         sent = 0;
         result = usbmuxd_.send(connection_, reinterpret_cast<const char*>(message), length, &sent);

@@ -40,8 +40,6 @@ namespace talvik {
 
 class iOSUSBConnection {
 public:
-    static constexpr std::uint16_t kPhonePort = 5055;
-    static constexpr std::uint32_t kMagic = 0xDEADC0DE;
     static constexpr std::uint32_t kHeaderSize = 8;
     static constexpr std::uint32_t kMaxBodyLength = 4194304;
     static constexpr std::uint32_t kInitialCapacity = 1048576;

@@ -1,6 +1,6 @@
 #include "session/message_parser.h"
 
-#include "session/byte_order.h"
+#include "base/byte_order.h"
 
 #include <spdlog/spdlog.h>
 

@@ -1,6 +1,6 @@
 #include "session/messages.h"
 
-#include "session/byte_order.h"
+#include "base/byte_order.h"
 
 namespace talvik {
 

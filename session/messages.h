@@ -22,13 +22,14 @@
 #include "session/announcement.h"
 #include "session/client_format.h"
 
+#include "base/phone_link.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace talvik {
 
-inline constexpr uint32_t kMessageMagic = 0xDEADC0DE;
 inline constexpr std::size_t kMessageHeaderSize = 16;
 
 enum MessageType : uint32_t {

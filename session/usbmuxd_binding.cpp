@@ -1,6 +1,6 @@
 #include "session/usbmuxd_binding.h"
 
-#include "service/dynamic_library.h"
+#include "base/dynamic_library.h"
 
 #include <spdlog/spdlog.h>
 

@@ -2,7 +2,7 @@
 // the transport is recreated on every disconnect, the library is not.
 #include "session/usbmuxd_binding.h"
 
-#include "service/config.h"
+#include "base/config.h"
 
 namespace talvik {
 

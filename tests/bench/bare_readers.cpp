@@ -186,7 +186,7 @@ StreamResult ReadUsbBare(const UsbmuxdBinding& usbmuxd, const StreamPlan& plan, 
     while (connection < 0 && Clock::now() < deadline) {
         UsbmuxdDeviceInfo* devices = nullptr;
         if (usbmuxd.get_device_list(&devices) > 0)
-            connection = usbmuxd.connect(devices[0].handle, iOSUSBConnection::kPhonePort);
+            connection = usbmuxd.connect(devices[0].handle, kPhonePort);
         if (devices)
             usbmuxd.device_list_free(&devices);
         if (connection < 0)

@@ -25,7 +25,7 @@
 // the first tick started (the loop thread), as a share of one core. The goal
 // is below 1%; the figure is reported, never enforced.
 #include "session/connection_manager.h"
-#include "service/logging.h"
+#include "base/logging.h"
 #include "tests/bench/bare_readers.h"
 #include "tests/bench/cpu_time.h"
 #include "tests/bench/engine_ticks.h"

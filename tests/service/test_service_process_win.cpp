@@ -1,6 +1,6 @@
 // TalvikSvc.exe as a process: it finds its install directory in the
 // registry and logs into "log.txt" there.
-#include "service/config.h"
+#include "base/config.h"
 #include "tests/support/temp_dir.h"
 
 #include <windows.h>

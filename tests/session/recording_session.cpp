@@ -2,7 +2,7 @@
 
 #include "session/connection_manager.h"
 
-#include "session/byte_order.h"
+#include "base/byte_order.h"
 
 #include <cstdio>
 #include <cstdlib>

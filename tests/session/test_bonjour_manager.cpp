@@ -4,7 +4,7 @@
 // unresolvable names only, so no network is needed).
 #include "session/bonjour_manager.h"
 
-#include "service/dynamic_library.h"
+#include "base/dynamic_library.h"
 #include "tests/support/log_recorder.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // session and stays stopped while it lasts.
 #include "session/connection_manager.h"
 
-#include "service/dynamic_library.h"
+#include "base/dynamic_library.h"
 #include "tests/session/recording_session.h"
 #include "tests/session/stream_builder.h"
 #include "tests/support/log_recorder.h"

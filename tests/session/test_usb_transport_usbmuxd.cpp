@@ -5,7 +5,7 @@
 // faults that only a real library shows.
 #include "session/ios_usb_connection.h"
 
-#include "session/byte_order.h"
+#include "base/byte_order.h"
 #include "session/messages.h"
 #include "tests/support/phonesim_process.h"
 #include "tests/support/log_recorder.h"

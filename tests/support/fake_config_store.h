@@ -3,7 +3,7 @@
 // "Vidrelo.ini" parsing with files they write themselves.
 #pragma once
 
-#include "service/config_store.h"
+#include "base/config_store.h"
 
 #include <map>
 #include <utility>

@@ -12,7 +12,7 @@
 //   1  the session ended without both, or none ended within --timeout
 //      (default 60 s)
 //   2  bad command line
-#include "service/logging.h"
+#include "base/logging.h"
 #include "session/connection_manager.h"
 #include "tests/session/wine/probe_observer.h"
 

@@ -1,0 +1,114 @@
+// VidreloEngine: the service's central object. It owns the phone session,
+// reacts to it (tray notifications, the format request, the helper
+// program), keeps the engine state and is driven by the service worker's
+// 16 ms tick.
+//
+// Life: construct (logging, apartment, media preparation, the USB service
+// check) -> Start -> Tick... -> Stop -> destroy, all on the service worker's
+// thread. Between Start and Stop the ConnectionManagerObserver operations
+// arrive on the connection manager's loop thread.
+//
+// The media hand-off (decoder, camera and audio clients, status screen) is
+// not built yet: the engine runs as it does when none of them could be set
+// up. The places where they join are marked "Media:".
+#pragma once
+
+#include "base/config_store.h"
+#include "engine/desktop.h"
+#include "engine/engine_state.h"
+#include "session/connection_manager_observer.h"
+#include "session/phone_session.h"
+
+#include <spdlog/sinks/sink.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace talvik {
+
+class ComApartment;
+
+class VidreloEngine final : public ConnectionManagerObserver {
+public:
+    // Opens the phone session with the engine as its observer; the service
+    // makes a ConnectionManager, tests a fake.
+    using SessionFactory = std::function<std::unique_ptr<PhoneSession>(ConnectionManagerObserver& observer)>;
+
+    // What the engine reaches outside itself. All of it outlives the engine.
+    struct Edges {
+        ConfigStore& config;
+        Desktop& desktop;
+        SessionFactory openSession;
+        // Replaces the platform's debugger output in the logger (tests read
+        // it); null: the platform's.
+        std::shared_ptr<spdlog::sinks::sink> debuggerSink = nullptr;
+    };
+
+    explicit VidreloEngine(Edges edges);
+    ~VidreloEngine();
+    VidreloEngine(const VidreloEngine&) = delete;
+    VidreloEngine& operator=(const VidreloEngine&) = delete;
+
+    void Start();
+    void Stop();
+    void Tick(std::uint32_t nowMs);
+
+    // Chooses the phone's format for the camera's current size, remembers
+    // it as the selected format, restarts the frames-shown count and shows
+    // the format text for two seconds.
+    ClientFormat ChooseResolution();
+
+    EngineState state() const { return state_.load(); }
+    ClientFormat selectedFormat() const;
+    bool appleServiceRunning() const { return appleServiceRunning_; }
+
+    // ConnectionManagerObserver, on the connection manager's loop thread.
+    void OnConnectionReceived(ConnectionType type, const ClientFormat* formats, std::uint32_t count) override;
+    void OnBarcodeClientConnected() override;
+    void ConnectionDisconnected() override;
+    void OnVideoData(const std::uint8_t* data, std::uint32_t size, std::uint32_t orientation) override;
+    void OnVideoDataWithDepth(const std::uint8_t* video, std::uint32_t videoSize, std::uint32_t orientation,
+                              std::uint16_t depthWidth, std::uint16_t depthHeight, const std::uint8_t* depth,
+                              std::uint32_t depthSize) override;
+    void OnRawVideoFrame(const std::uint8_t* data, std::uint32_t size) override;
+    void OnAudioData(const std::uint8_t* samples, std::uint32_t size) override;
+    void OnStartHelperProgram(const char* text, std::uint32_t length) override;
+
+    static constexpr std::uint32_t kStatusFrameMs = 34;
+    static constexpr std::uint32_t kFormatTextMs = 2000;
+
+private:
+    void TransitionTo(EngineState next);
+    void ReadDriverSize();
+
+    ConfigStore& config_;
+    Desktop& desktop_;
+    SessionFactory openSession_;
+    std::unique_ptr<ComApartment> apartment_;
+    std::unique_ptr<PhoneSession> session_;
+
+    // The phone's formats and the choice made from them are read and written
+    // on both threads (a connection on the loop thread, a pending reconnect
+    // on the tick); one lock keeps each choice whole.
+    mutable std::mutex formatsLock_;
+    std::vector<ClientFormat> clientFormats_;
+    ClientFormat selected_{};
+
+    std::atomic<EngineState> state_{EngineState::kIdle};
+    std::atomic<std::int32_t> driverWidth_{640};
+    std::atomic<std::int32_t> driverHeight_{480};
+    std::atomic<std::int32_t> pixelFormat_{3};
+    std::atomic<ConnectionType> connectionType_{ConnectionType::Wifi};
+    std::atomic<bool> reconnectPending_{false};
+    std::atomic<std::uint32_t> now_{0};
+    std::uint32_t lastStatusFrame_ = 0;
+    std::atomic<std::uint32_t> overlayUntil_{0};
+    std::atomic<std::uint32_t> framesShown_{0};
+    bool appleServiceRunning_ = false;
+};
+
+} // namespace talvik
