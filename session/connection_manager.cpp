@@ -84,6 +84,8 @@ ConnectionManager::ConnectionManager(ConnectionManagerObserver* observer, const 
     loop_->data = &pool_;
     if (dnssd_)
         bonjour_ = std::make_unique<BonjourManager>(dnssd_->binding(), this);
+    if (options_.usbmuxd)
+        usbListing_ = std::make_unique<UsbDeviceListing>(*options_.usbmuxd);
     StartLookingForConnections();
 }
 
@@ -91,8 +93,8 @@ ConnectionManager::~ConnectionManager()
 {
     spdlog::trace("Deleting ConnectionManager");
     stopRequested_.store(true);
-    while (!loopFinished_.load())
-        std::this_thread::yield();
+    if (loopThread_.joinable())
+        loopThread_.join();
 
     // Close what is still open (the server, a client, connects in flight)
     // and let libuv finish every callback, so that nothing is leaked and no
@@ -121,8 +123,7 @@ void ConnectionManager::Tick(std::uint32_t now)
     if (!loopStarted_ && options_.startLoopThread) {
         loopStarted_ = true;
         stopRequested_.store(false);
-        loopFinished_.store(false);
-        std::thread(&ConnectionManager::UVLoopRun, this).detach();
+        loopThread_ = std::thread(&ConnectionManager::UVLoopRun, this);
     }
     if (state_.load() != ConnectionState::Idle && now - lastReceive_.load() > kSocketReadTimeoutMs)
         timeoutPending_.store(true);
@@ -134,12 +135,11 @@ void ConnectionManager::UVLoopRun()
     while (!stopRequested_.load())
         RunLoopPass();
     spdlog::trace("ConnectionManager loop finished");
-    loopFinished_.store(true);
 }
 
 bool ConnectionManager::OnLoopThread() const
 {
-    return loopThread_.load() == std::this_thread::get_id();
+    return loopThreadId_.load() == std::this_thread::get_id();
 }
 
 void ConnectionManager::HandleRequestsFromOtherThreads()
@@ -156,7 +156,7 @@ void ConnectionManager::HandleRequestsFromOtherThreads()
 
 void ConnectionManager::RunLoopPass()
 {
-    loopThread_.store(std::this_thread::get_id());
+    loopThreadId_.store(std::this_thread::get_id());
     HandleRequestsFromOtherThreads();
     const std::uint32_t now = now_.load();
 
@@ -225,7 +225,7 @@ void ConnectionManager::ReadUsb()
                 // A phone that failed while being looked for is looked for
                 // afresh (one subscription per process: old one goes first).
                 usb_.reset();
-                usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd);
+                usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd, *usbListing_);
             }
         } else if (IsUsb(state_.load()) && now - lastUsbReceive_ > kUsbReadTimeoutMs) {
             // Nothing but empty frames counts as nothing received.
@@ -251,7 +251,7 @@ void ConnectionManager::StartLookingForConnections()
 {
     spdlog::info("StartLookingForConnections");
     if (options_.usbmuxd)
-        usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd);
+        usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd, *usbListing_);
     PublishUsbStatus();
     parser_.Reset();
     client_ = nullptr;

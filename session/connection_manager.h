@@ -164,6 +164,8 @@ private:
     bool socketLibraryStarted_ = false;
     std::unique_ptr<DnsSdLibrary> dnssd_;
     std::unique_ptr<BonjourManager> bonjour_;
+    // Lives as long as the manager; lent to each USB connection.
+    std::unique_ptr<UsbDeviceListing> usbListing_;
     std::unique_ptr<iOSUSBConnection> usb_;
 
     std::atomic<bool> networkAvailable_{false};
@@ -176,9 +178,10 @@ private:
     moodycamel::ConcurrentQueue<ClientFormat> streamRequests_;
 
     bool loopStarted_ = false;
-    std::atomic<std::thread::id> loopThread_{};
+    std::atomic<std::thread::id> loopThreadId_{};
     std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> loopFinished_{true};
+    // Started by the first Tick, joined by the destructor.
+    std::thread loopThread_;
     bool destroying_ = false;
 };
 

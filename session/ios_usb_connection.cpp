@@ -26,8 +26,8 @@ bool IsPast(std::uint32_t now, std::uint32_t deadline)
 
 } // namespace
 
-iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd)
-    : usbmuxd_(usbmuxd), listing_(usbmuxd), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
+iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing)
+    : usbmuxd_(usbmuxd), listing_(listing), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
 {
     spdlog::trace("USB: iOSUSBConnection");
     // The result is not needed: without usbmuxd the once-a-second listing
@@ -49,6 +49,8 @@ iOSUSBConnection::~iOSUSBConnection()
         FreeDeviceList();
         std::free(buffer_);
     }
+    // The next connection lists afresh, not from what this one asked for.
+    listing_.Forget();
     spdlog::trace("USB: ~iOSUSBConnection done");
 }
 

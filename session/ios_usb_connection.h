@@ -51,8 +51,9 @@ public:
     // at all answers in a few milliseconds.
     static constexpr std::chrono::milliseconds kListingWait{200};
 
-    // Subscribes to device events; `usbmuxd` must outlive the object.
-    explicit iOSUSBConnection(const UsbmuxdBinding& usbmuxd);
+    // Subscribes to device events; `usbmuxd` must outlive the object, and so
+    // must `listing`, which serves this connection's device listings.
+    iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing);
     ~iOSUSBConnection();
     iOSUSBConnection(const iOSUSBConnection&) = delete;
     iOSUSBConnection& operator=(const iOSUSBConnection&) = delete;
@@ -91,7 +92,7 @@ private:
     void ResetToHeader();
 
     const UsbmuxdBinding& usbmuxd_;
-    UsbDeviceListing listing_;
+    UsbDeviceListing& listing_;
     std::mutex lock_;
     bool connected_ = false;
     int connection_ = -1; // only ever a connected socket, else -1

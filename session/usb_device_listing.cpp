@@ -2,62 +2,82 @@
 
 #include <spdlog/spdlog.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 namespace talvik {
 
-// Shared by the caller and the listing thread; lives until both are done.
-struct UsbDeviceListing::Slot {
-    std::mutex lock;
-    std::condition_variable finished;
-    bool running = false;
-    bool done = false;
-    bool abandoned = false;
-    Result result;
-};
-
 UsbDeviceListing::UsbDeviceListing(const UsbmuxdBinding& usbmuxd)
-    : usbmuxd_(usbmuxd), slot_(std::make_shared<Slot>())
+    : usbmuxd_(usbmuxd), thread_([this] { Run(); })
 {
 }
 
 UsbDeviceListing::~UsbDeviceListing()
 {
-    std::lock_guard<std::mutex> guard(slot_->lock);
-    slot_->abandoned = true;
-    if (slot_->done && slot_->result.list)
-        usbmuxd_.device_list_free(&slot_->result.list);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    FreeResult();
+}
+
+void UsbDeviceListing::Run()
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        changed_.wait(guard, [this] { return requested_ || stopping_; });
+        if (stopping_)
+            return;
+        requested_ = false;
+        running_ = true;
+        guard.unlock();
+        Result result;
+        result.count = usbmuxd_.get_device_list(&result.list);
+        guard.lock();
+        running_ = false;
+        if (discard_) {
+            discard_ = false;
+            if (result.list)
+                usbmuxd_.device_list_free(&result.list);
+            continue;
+        }
+        result_ = result;
+        done_ = true;
+        changed_.notify_all();
+    }
 }
 
 std::optional<UsbDeviceListing::Result> UsbDeviceListing::List(std::chrono::milliseconds wait)
 {
-    std::unique_lock<std::mutex> guard(slot_->lock);
-    if (!slot_->running && !slot_->done) {
-        slot_->running = true;
-        std::thread([slot = slot_, usbmuxd = &usbmuxd_] {
-            Result result;
-            result.count = usbmuxd->get_device_list(&result.list);
-            std::lock_guard<std::mutex> guard(slot->lock);
-            slot->running = false;
-            if (slot->abandoned) {
-                if (result.list)
-                    usbmuxd->device_list_free(&result.list);
-                return;
-            }
-            slot->result = result;
-            slot->done = true;
-            slot->finished.notify_all();
-        }).detach();
-        if (!slot_->finished.wait_for(guard, wait, [this] { return slot_->done; }))
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!running_ && !requested_ && !done_) {
+        requested_ = true;
+        changed_.notify_all();
+        if (!changed_.wait_for(guard, wait, [this] { return done_; }))
             spdlog::trace("USB: usbmuxd is slow to answer the device listing");
     }
-    if (!slot_->done)
+    if (!done_)
         return std::nullopt;
-    slot_->done = false;
-    return std::exchange(slot_->result, Result{});
+    done_ = false;
+    return std::exchange(result_, Result{});
+}
+
+void UsbDeviceListing::Forget()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    requested_ = false;
+    discard_ = running_;
+    FreeResult();
+}
+
+// Called with the lock held, or once the thread has ended.
+void UsbDeviceListing::FreeResult()
+{
+    if (done_ && result_.list)
+        usbmuxd_.device_list_free(&result_.list);
+    done_ = false;
+    result_ = Result{};
 }
 
 } // namespace talvik

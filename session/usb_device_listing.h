@@ -6,17 +6,22 @@
 // a short while at most, once per listing, and picks the result up on a later
 // call when it comes late.
 //
-// Not thread-safe: one caller thread. The listing thread touches only the
-// shared hand-over slot. A listing still running when the object goes
-// finishes on its own and frees what it got, so the binding must stay valid
-// for the life of the process.
+// The listing thread lives as long as the object: the connection manager
+// owns one for its whole life and lends it to each USB connection it makes.
+// Destruction joins the thread, so it waits for a listing still in progress
+// (libusbmuxd bounds it); every list not handed out is freed.
+//
+// List and Forget are for one caller thread; the listing thread touches only
+// the state under the lock.
 #pragma once
 
 #include "session/usbmuxd_binding.h"
 
 #include <chrono>
-#include <memory>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace talvik {
 
@@ -29,8 +34,8 @@ public:
         UsbmuxdDeviceInfo* list = nullptr;
     };
 
+    // Starts the listing thread; it lists only when asked.
     explicit UsbDeviceListing(const UsbmuxdBinding& usbmuxd);
-    // Never waits for a listing that is still running.
     ~UsbDeviceListing();
     UsbDeviceListing(const UsbDeviceListing&) = delete;
     UsbDeviceListing& operator=(const UsbDeviceListing&) = delete;
@@ -40,11 +45,24 @@ public:
     // nothing while the listing is still running.
     std::optional<Result> List(std::chrono::milliseconds wait);
 
+    // Drops what an earlier caller asked for: a result already in is freed,
+    // one still running is freed when it comes. The next List starts afresh.
+    void Forget();
+
 private:
-    struct Slot;
+    void Run();
+    void FreeResult();
 
     const UsbmuxdBinding& usbmuxd_;
-    std::shared_ptr<Slot> slot_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool requested_ = false;
+    bool running_ = false;
+    bool done_ = false;
+    bool discard_ = false;
+    bool stopping_ = false;
+    Result result_;
+    std::thread thread_;
 };
 
 } // namespace talvik

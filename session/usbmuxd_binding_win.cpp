@@ -8,8 +8,8 @@ namespace talvik {
 
 const UsbmuxdBinding* Usbmuxd()
 {
-    // Never unloaded: a device listing left running on its own thread may
-    // still be inside the library when the process exits.
+    // Loaded once and never unloaded: it serves every USB connection the
+    // process makes.
     static const UsbmuxdLibrary* const library =
         UsbmuxdLibrary::Load(InstallPath(SystemConfigStore(), "libusbmuxd-2.0.dll")).release();
     return library ? &library->binding() : nullptr;

@@ -13,6 +13,7 @@
 #include <vector>
 
 using talvik::iOSUSBConnection;
+using talvik::UsbDeviceListing;
 using talvik::UsbmuxdDeviceInfo;
 using talvik::UsbmuxdEvent;
 using talvik::test::LogRecorder;
@@ -28,7 +29,7 @@ protected:
     std::unique_ptr<iOSUSBConnection> Connected()
     {
         usbmuxd_.devices = {ScriptedDevice(3, 0x12a8)};
-        auto usb = std::make_unique<iOSUSBConnection>(ScriptedUsbmuxd::Binding());
+        auto usb = std::make_unique<iOSUSBConnection>(ScriptedUsbmuxd::Binding(), listing_);
         std::uint32_t length = 99;
         bool failed = true;
         // Connects, then times out on the empty script; nothing has moved,
@@ -49,6 +50,7 @@ protected:
     }
 
     ScriptedUsbmuxd usbmuxd_;
+    UsbDeviceListing listing_{ScriptedUsbmuxd::Binding()};
     LogRecorder log_;
 };
 
@@ -79,7 +81,7 @@ TEST_F(UsbTest, a_failed_connect_is_never_disconnected_nor_written_to)
     usbmuxd_.devices = {ScriptedDevice(3, 0x12a8)};
     usbmuxd_.connectResults[3] = 0;
     {
-        iOSUSBConnection usb(ScriptedUsbmuxd::Binding());
+        iOSUSBConnection usb(ScriptedUsbmuxd::Binding(), listing_);
         bool failed = true;
         EXPECT_EQ(Read(usb, failed, 1001), "");
         EXPECT_FALSE(failed);
@@ -185,7 +187,7 @@ TEST_F(UsbTest, an_empty_frame_is_an_empty_packet_without_a_0_byte_receive)
 
 TEST_F(UsbTest, listing_runs_once_a_second_and_on_every_call_for_1000_ms_after_an_event)
 {
-    iOSUSBConnection usb(ScriptedUsbmuxd::Binding());
+    iOSUSBConnection usb(ScriptedUsbmuxd::Binding(), listing_);
     EXPECT_EQ(usb.ValidDeviceCount(), -1);
     EXPECT_FALSE(usb.HasDeviceList());
     std::uint32_t length;
@@ -211,7 +213,7 @@ TEST_F(UsbTest, invalid_entries_are_neither_counted_nor_tried)
 {
     usbmuxd_.devices = {ScriptedDevice(5, 0), ScriptedDevice(0, 0x12a8), ScriptedDevice(9, 0x12a8)};
     usbmuxd_.connectResults[9] = -111;
-    iOSUSBConnection usb(ScriptedUsbmuxd::Binding());
+    iOSUSBConnection usb(ScriptedUsbmuxd::Binding(), listing_);
     std::uint32_t length;
     bool failed = true;
     EXPECT_EQ(usb.ReadPacket(1001, length, failed), nullptr);

@@ -1,6 +1,6 @@
 // The device listing on its own thread: a slow usbmuxd holds up the caller
 // for the short wait only, its late answer is handed over exactly once, and
-// a listing left running frees its list by itself.
+// no list is leaked when nobody takes it.
 #include "session/usb_device_listing.h"
 
 #include <gtest/gtest.h>
@@ -67,6 +67,12 @@ protected:
         usbmuxd_.changed.notify_all();
     }
 
+    void Close()
+    {
+        std::lock_guard<std::mutex> guard(usbmuxd_.lock);
+        usbmuxd_.open = false;
+    }
+
     template <typename Done>
     bool WaitUntil(Done done)
     {
@@ -103,25 +109,35 @@ TEST_F(UsbDeviceListingTest, a_late_answer_is_taken_by_a_later_call_without_a_se
     kGatedBinding.device_list_free(&result->list);
 }
 
-TEST_F(UsbDeviceListingTest, a_listing_left_running_frees_its_list_when_it_ends)
+TEST_F(UsbDeviceListingTest, lists_nobody_takes_are_freed)
 {
-    // Gone while the listing runs: the listing thread frees its list.
     {
         UsbDeviceListing listing(kGatedBinding);
         EXPECT_FALSE(listing.List(0ms));
-    }
-    Open();
-    EXPECT_TRUE(WaitUntil([&] { return usbmuxd_.freed == 1; }));
-
-    // Gone after the answer came but before anyone took it: freed with the
-    // object (or by the thread, if it is slower than the pause).
-    usbmuxd_.open = false;
-    {
-        UsbDeviceListing listing(kGatedBinding);
-        EXPECT_FALSE(listing.List(0ms));
+        // Forgotten while it runs: freed when it comes, never handed out.
+        listing.Forget();
+        Open();
+        EXPECT_TRUE(WaitUntil([&] { return usbmuxd_.freed == 1; }));
+        Close();
+        EXPECT_FALSE(listing.List(0ms)) << "a fresh listing, not the forgotten one";
         Open();
         std::this_thread::sleep_for(50ms);
     }
-    EXPECT_TRUE(WaitUntil([&] { return usbmuxd_.freed == 2; }));
-    EXPECT_EQ(usbmuxd_.calls, 2);
+    // Gone with an answer in that nobody took: freed with the object.
+    EXPECT_EQ(usbmuxd_.freed, 2);
+
+    // Gone while a listing runs: the object waits for it and frees its list.
+    Close();
+    std::thread opener;
+    {
+        UsbDeviceListing listing(kGatedBinding);
+        EXPECT_FALSE(listing.List(0ms));
+        opener = std::thread([&] {
+            std::this_thread::sleep_for(50ms);
+            Open();
+        });
+    }
+    opener.join();
+    EXPECT_EQ(usbmuxd_.freed, 3);
+    EXPECT_EQ(usbmuxd_.calls, 3);
 }

@@ -44,7 +44,7 @@ protected:
         ASSERT_TRUE(phone_->WaitForOutput("usbmuxd: listening on", std::chrono::seconds(5)))
             << "the simulator's usbmuxd did not come up:\n"
             << phone_->Output();
-        usb_ = std::make_unique<iOSUSBConnection>(*Usbmuxd());
+        usb_ = std::make_unique<iOSUSBConnection>(*Usbmuxd(), listing_);
     }
 
     std::uint32_t Now() const
@@ -101,6 +101,7 @@ protected:
     test::UsbmuxdSocket usbmuxd_;
     test::LogRecorder log_;
     std::unique_ptr<test::HelperProcess> phone_;
+    UsbDeviceListing listing_{*Usbmuxd()};
     std::unique_ptr<iOSUSBConnection> usb_;
     Clock::time_point start_ = Clock::now();
 };
