@@ -108,3 +108,19 @@ TEST(config, setup_round_trip_and_fallback)
     store.failWrites = true;
     WriteSetup(store, 1280, 720); // ignored, must not throw
 }
+
+TEST(config, phone_port_is_5055_unless_linux_is_given_a_valid_one)
+{
+    FakeConfigStore store;
+    EXPECT_EQ(PhonePort(store), 5055);
+    const std::pair<const char*, int> cases[] = {
+        {"6001", 6001}, {"65535", 65535}, {"0", 5055}, {"65536", 5055}, {"-1", 5055}, {"80x", 5055}, {"", 5055}};
+    for ([[maybe_unused]] const auto& [text, port] : cases) {
+        store.SetString(kProductKey, kPortValue, text);
+#ifdef _WIN32
+        EXPECT_EQ(PhonePort(store), 5055) << text;
+#else
+        EXPECT_EQ(PhonePort(store), port) << text;
+#endif
+    }
+}
