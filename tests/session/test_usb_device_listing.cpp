@@ -114,12 +114,14 @@ TEST_F(UsbDeviceListingTest, lists_nobody_takes_are_freed)
     {
         UsbDeviceListing listing(kGatedBinding);
         EXPECT_FALSE(listing.List(0ms));
+        ASSERT_TRUE(WaitUntil([&] { return usbmuxd_.calls == 1; }));
         // Forgotten while it runs: freed when it comes, never handed out.
         listing.Forget();
         Open();
         EXPECT_TRUE(WaitUntil([&] { return usbmuxd_.freed == 1; }));
         Close();
         EXPECT_FALSE(listing.List(0ms)) << "a fresh listing, not the forgotten one";
+        ASSERT_TRUE(WaitUntil([&] { return usbmuxd_.calls == 2; }));
         Open();
         std::this_thread::sleep_for(50ms);
     }
@@ -132,6 +134,7 @@ TEST_F(UsbDeviceListingTest, lists_nobody_takes_are_freed)
     {
         UsbDeviceListing listing(kGatedBinding);
         EXPECT_FALSE(listing.List(0ms));
+        ASSERT_TRUE(WaitUntil([&] { return usbmuxd_.calls == 3; }));
         opener = std::thread([&] {
             std::this_thread::sleep_for(50ms);
             Open();
