@@ -34,12 +34,10 @@ TEST(tray_notifier, posts_return_at_once_and_arrive_in_order)
             notifier.Post(code);
         EXPECT_TRUE(log.Has("error: Tray notification 1 dropped: the tray is not answering"));
         trayAnswers.set_value();
-        notifier.Post(0);
-        notifier.Finish();
+        notifier.Finish(); // delivers what is queued
         notifier.Post(5); // after Finish: nothing more goes out
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"sent 5", "sent 4", "started tray with 4", "sent 1", "sent 5",
-                                              "sent 0"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"sent 5", "sent 4", "started tray with 4", "sent 1", "sent 5"}));
 }
 
 TEST(tray_notifier, a_tray_that_never_answers_is_reported_and_passed_by)
