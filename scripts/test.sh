@@ -40,14 +40,19 @@ rm -rf "$root/build/fuzz/corpus" && cp -r "$root/tests/fuzz/corpus/protocol" "$r
     || { tail -n 40 "$root/build/fuzz/protocol.log"; die "the protocol fuzzer found a fault; its input is in build/fuzz/"; }
 tail -n 1 "$root/build/fuzz/protocol.log"
 
-step "session tests under ThreadSanitizer"
+step "session, engine and tray notifier tests under ThreadSanitizer"
 cmake -S "$root" -B "$root/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTALVIK_BUILD_TOOLS=OFF -DTALVIK_BUILD_BENCHMARKS=OFF \
     -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
     -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null || die "configuring the ThreadSanitizer build failed"
-cmake --build "$root/build/tsan" --target session_tests -j "$jobs" || die "the ThreadSanitizer build failed"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build/tsan/bin/session_tests" \
+cmake --build "$root/build/tsan" --target session_tests engine_tests service_tests -j "$jobs" \
+    || die "the ThreadSanitizer build failed"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+"$root/build/tsan/bin/session_tests" \
     --gtest_filter='WifiTest.*:connection_manager_threads.*:Usb*:Bonjour*' --gtest_brief=1 \
     || die "session tests failed under ThreadSanitizer"
+"$root/build/tsan/bin/engine_tests" --gtest_brief=1 || die "engine tests failed under ThreadSanitizer"
+"$root/build/tsan/bin/service_tests" --gtest_filter='tray_notifier.*' --gtest_brief=1 \
+    || die "tray notifier tests failed under ThreadSanitizer"
 
 echo "all tests passed in $((SECONDS - started)) s"
