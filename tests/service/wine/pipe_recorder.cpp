@@ -1,0 +1,85 @@
+// Stands in for the tray program in the service's Wine test. Installed as
+// talviktray.exe, it is started by the service with a notification digit as
+// its argument, then serves the tray's pipe "\\.\pipe\talvikpipe" the way
+// the tray does and answers every message "Default answer from server" with
+// its NUL. It appends to "tray.log" beside itself, one line each:
+//   started: <its command line>
+//   listening
+//   message: <the bytes read, those outside printable ASCII as \xNN>
+//   ended
+// and ends after answering notification 0, or after two minutes.
+#include "tests/service/tray_pipe_server_win.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr DWORD kLifetimeMs = 120000;
+
+std::string Printable(const std::string& bytes)
+{
+    std::string text;
+    for (unsigned char c : bytes) {
+        char escaped[8];
+        if (c >= 0x20 && c < 0x7F)
+            text += static_cast<char>(c);
+        else if (std::snprintf(escaped, sizeof escaped, "\\x%02X", c) > 0)
+            text += escaped;
+    }
+    return text;
+}
+
+class LineLog {
+public:
+    explicit LineLog(const std::string& path) : file_(std::fopen(path.c_str(), "ab")) {}
+    ~LineLog()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    void Write(const std::string& line)
+    {
+        if (file_ == nullptr)
+            return;
+        std::fprintf(file_, "%s\n", line.c_str());
+        std::fflush(file_);
+    }
+
+private:
+    std::FILE* file_;
+};
+
+std::string LogPath()
+{
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return "tray.log";
+    const std::string path(self, length);
+    return path.substr(0, path.rfind('\\') + 1) + "tray.log";
+}
+
+} // namespace
+
+int main()
+{
+    LineLog log(LogPath());
+    log.Write(std::string("started: ") + GetCommandLineA());
+    talvik::test::TrayPipeServer server("\\\\.\\pipe\\talvikpipe");
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!server.ok() || stop == nullptr) {
+        log.Write("cannot serve the pipe: error " + std::to_string(GetLastError()));
+        return 1;
+    }
+    log.Write("listening");
+    server.Serve(stop, kLifetimeMs, [&](const std::string& message) {
+        log.Write("message: " + Printable(message));
+        if (message == std::string("0\0", 2))
+            SetEvent(stop);
+        return std::string("Default answer from server", 27);
+    });
+    CloseHandle(stop);
+    log.Write("ended");
+    return 0;
+}
