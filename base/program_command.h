@@ -4,7 +4,9 @@
 //
 // On Windows the two are joined into one command line, "program argument",
 // which must fit a buffer of 256 bytes with its terminator: a longer one is
-// refused, never cut or written past the buffer. On Linux the argument stays
+// refused, never cut or written past the buffer. A program path with a
+// blank in it (C:\Program Files\...) is put in quotes, so that the started
+// program finds its argument where it looks for it, after the first word. On Linux the argument stays
 // one argument of the argument vector (never seen by a shell); the same bound
 // applies so that both targets accept the same texts.
 #pragma once
@@ -31,8 +33,9 @@ struct ProgramCommand {
     bool operator==(const ProgramCommand&) const = default;
 };
 
-// "program argument", or nothing when it does not fit kCommandLineBytes
-// with its terminator.
+// "program argument" ("\"program\" argument" when the path has a blank or
+// a tab), or nothing when it does not fit kCommandLineBytes with its
+// terminator.
 std::optional<std::string> CommandLineText(const ProgramCommand& command);
 
 } // namespace talvik

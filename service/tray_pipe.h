@@ -19,7 +19,7 @@ enum class TrayDelivery {
     kAnswered, // written, and the tray answered
     kMissing,  // no tray endpoint: the tray is not running
     kBusy,     // busy on both attempts, or the wait for it failed: lost
-    kFailed,   // mode switch or write failed: lost
+    kFailed,   // mode switch, write or answer read failed: lost
     kNoAnswer, // written, but no answer within the bound
 };
 

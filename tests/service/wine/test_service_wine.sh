@@ -163,7 +163,7 @@ await_state RUNNING "$start_seconds"
 
 # First connection: no tray runs, so the service starts it with the code.
 phone_session "$work/phonesim1.log" 30
-await_line "$tray_log" "started: $win_install\\talviktray.exe 5" "$start_seconds"
+await_line "$tray_log" "started: \"$win_install\\talviktray.exe\" 5" "$start_seconds"
 await_line "$tray_log" "listening" "$start_seconds"
 # Second connection: the code goes over the pipe.
 phone_session "$work/phonesim2.log" 30
