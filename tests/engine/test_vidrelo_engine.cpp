@@ -77,8 +77,11 @@ protected:
     {
         std::vector<std::string> lines;
         std::istringstream in(debugger_.str());
-        for (std::string line; std::getline(in, line);)
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') // Windows line ends
+                line.pop_back();
             lines.push_back(line.substr(line.find("] ") + 2));
+        }
         return lines;
     }
 
