@@ -11,4 +11,6 @@ apt_install \
     libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev \
     googletest libgtest-dev libgmock-dev libbenchmark-dev \
     clang libclang-rt-14-dev \
-    libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus
+    libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus \
+    libpng-dev \
+    pulseaudio pulseaudio-utils
