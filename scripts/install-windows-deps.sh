@@ -6,7 +6,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/lib.sh"
 
 apt_install mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-    wine wine64 xvfb xauth dpkg-dev cmake ninja-build \
+    wine wine64 xvfb xauth dpkg-dev cmake ninja-build nasm make \
     libspdlog-dev libfmt-dev libconcurrentqueue-dev
 
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || die "x86_64-w64-mingw32-g++-posix missing after install"
@@ -80,37 +80,64 @@ if [ ! -f "$hdr_stamp" ]; then
     touch "$hdr_stamp"
 fi
 
-# --- FFmpeg 4.3 headers from bullseye, unpacked, never installed -----------
-ff_stamp="$prefix/.ffmpeg4-headers-v1"
+# --- FFmpeg 4.3, cross-built from bullseye's source package ---------------
+# The four DLLs the service loads ("avutil-56.dll", "avcodec-58.dll",
+# "swresample-3.dll", "swscale-5.dll") go to ffmpeg4/bin, their headers to
+# ffmpeg4/ (the only FFmpeg headers the Windows build sees).
+ff_version="7:4.3.7-0+deb11u1"
+ff_stamp="$prefix/.ffmpeg4-$ff_version"
 if [ ! -f "$ff_stamp" ]; then
-    need_root "downloading bullseye's FFmpeg -dev packages"
-    step "fetching FFmpeg 4 headers from bullseye"
-    list=/etc/apt/sources.list.d/talvik-bullseye.sources
+    need_root "fetching bullseye's FFmpeg source package"
+    step "cross-building FFmpeg $ff_version"
+    list=/etc/apt/sources.list.d/talvik-bullseye-src.sources
     cat > "$list" <<SRC
-Types: deb
+Types: deb-src
 URIs: http://deb.debian.org/debian
-Suites: bullseye
+Suites: bullseye bullseye-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bullseye-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
     tmp_sources+=("$list")
     # Pin bullseye far down so that nothing is ever installed from it.
     pin=/etc/apt/preferences.d/talvik-bullseye
-    printf 'Package: *\nPin: release n=bullseye\nPin-Priority: -1\n' > "$pin"
+    printf 'Package: *\nPin: release n=bullseye\nPin-Priority: -1\n\nPackage: *\nPin: release n=bullseye-security\nPin-Priority: -1\n' > "$pin"
     tmp_sources+=("$pin")
-    apt-get update -qq || die "apt-get update with the bullseye entry failed"
-    dl="$TALVIK_CACHE/src/ffmpeg4"
-    rm -rf "$dl"; mkdir -p "$dl"
-    for p in libavcodec-dev libavutil-dev libswscale-dev libswresample-dev; do
-        v="$(apt-cache madison "$p" | awk -F'|' '/bullseye/ {gsub(/ /,"",$2); print $2; exit}')"
-        [ -n "$v" ] || die "no bullseye version of $p"
-        (cd "$dl" && chown _apt "$dl" 2>/dev/null; apt-get download -qq "$p=$v") || die "apt-get download $p=$v failed"
+    apt-get update -qq || die "apt-get update with the bullseye deb-src entry failed"
+    work="$TALVIK_CACHE/src/ffmpeg4"
+    rm -rf "$work"; mkdir -p "$work"
+    (cd "$work" && chown _apt "$work" 2>/dev/null; apt-get source -qq --download-only "ffmpeg=$ff_version" >/dev/null) \
+        || die "apt-get source ffmpeg=$ff_version failed"
+    (cd "$work" && dpkg-source -x ./*.dsc srcdir >/dev/null) || die "unpacking FFmpeg's source failed"
+    # Installed into a staging tree first, so that a failed build leaves the
+    # previous FFmpeg in place for the builds that use it.
+    out="$prefix/ffmpeg4"
+    stage="$work/stage"
+    (cd "$work/srcdir" && ./configure --prefix="$out" --incdir="$out" --bindir="$out/bin" --shlibdir="$out/bin" \
+        --libdir="$out/lib" \
+        --target-os=mingw32 --arch=x86_64 --cross-prefix=x86_64-w64-mingw32- \
+        --windres="$here/windres-drop-preprocessor.sh" \
+        --enable-shared --disable-static --disable-everything --enable-decoder=h264 --enable-parser=h264 \
+        --disable-programs --disable-doc --disable-avdevice --disable-avformat --disable-avfilter \
+        --disable-postproc --disable-network --enable-swscale --enable-swresample >"$work/configure.log" 2>&1) \
+        || die "configuring FFmpeg's cross build failed; see $work/configure.log"
+    make -C "$work/srcdir" -j"$(nproc)" >"$work/build.log" 2>&1 || die "building FFmpeg for Windows failed; see $work/build.log"
+    make -C "$work/srcdir" install DESTDIR="$stage" >>"$work/build.log" 2>&1 \
+        || die "installing FFmpeg failed; see $work/build.log"
+    for dll in avutil-56.dll avcodec-58.dll swresample-3.dll swscale-5.dll; do
+        [ -f "$stage$out/bin/$dll" ] || die "$dll not produced by FFmpeg's cross build"
     done
-    for d in "$dl"/*.deb; do dpkg-deb -x "$d" "$dl/root" || die "dpkg-deb -x $d failed"; done
-    rm -rf "$prefix/ffmpeg4"; mkdir -p "$prefix/ffmpeg4"
-    cp -r "$dl/root/usr/include/x86_64-linux-gnu/"* "$prefix/ffmpeg4/" || die "FFmpeg headers not found in the debs"
-    grep -q 'LIBAVCODEC_VERSION_MAJOR *58' "$prefix/ffmpeg4/libavcodec/version.h" || die "unexpected libavcodec version in bullseye headers"
-    rm -rf "$dl"
+    grep -q 'LIBAVCODEC_VERSION_MAJOR *58' "$stage$out/libavcodec/version.h" \
+        || die "unexpected libavcodec version in FFmpeg's headers"
+    rm -rf "$out"
+    mv "$stage$out" "$out" || die "moving FFmpeg into $out failed"
+    rm -rf "$work"
+    rm -f "$prefix"/.ffmpeg4-*
     touch "$ff_stamp"
 fi
 
