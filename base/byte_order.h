@@ -27,6 +27,12 @@ inline float LoadF32Le(const uint8_t* p)
     return std::bit_cast<float>(LoadU32Le(p));
 }
 
+inline void StoreU16Le(uint8_t* p, uint16_t value)
+{
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
 inline void StoreU32Le(uint8_t* p, uint32_t value)
 {
     p[0] = static_cast<uint8_t>(value);

@@ -1,0 +1,44 @@
+// The camera client's link to whatever plays the camera device: the kernel
+// driver on Windows, or a camera file (media/file_camera.h).
+//
+// Every operation but FindDevicePath answers 0 on success or a nonzero
+// system error code (GetLastError() on Windows, errno elsewhere), which the
+// camera client logs. kDeviceNotRunning is the code of a device that is not
+// streaming to any consumer.
+//
+// Used from one thread at a time (the camera client's callers serialise).
+#pragma once
+
+#include "media/frame_buffer_record.h"
+
+#include <cstdint>
+
+namespace talvik {
+
+inline constexpr std::uint32_t kDeviceNotRunning = 0xFFFFFFF8;
+
+class DeviceChannel {
+public:
+    virtual ~DeviceChannel() = default;
+
+    // Looks the device up; true when it was found. Open works on what was
+    // found (and fails when nothing was).
+    virtual bool FindDevicePath() = 0;
+    virtual std::uint32_t Open() = 0;
+
+    // Asks for the current description; `record` goes in zeroed and comes
+    // back filled in.
+    virtual std::uint32_t GetFrameBuffer(FrameBufferRecord& record) = 0;
+
+    // Hands over one picture of `bytes` bytes.
+    virtual std::uint32_t WriteBuffered(const std::uint8_t* picture, std::uint32_t bytes) = 0;
+
+    // Publishes the picture written last, described by `record` as
+    // GetFrameBuffer gave it.
+    virtual std::uint32_t CommitFrameBuffer(FrameBufferRecord& record) = 0;
+
+    // Releases the device; nothing works afterwards. Safe to repeat.
+    virtual void Close() = 0;
+};
+
+} // namespace talvik
