@@ -81,8 +81,9 @@ bool LoadCodecLibraries(ConfigStore& config)
     Binding& b = State();
     if (b.bound)
         return true;
+    // A separator only at the very start names no directory to load from.
     const std::optional<std::string> directory = InstallDirectory(config);
-    if (!directory)
+    if (!directory || directory->size() < 2)
         return false;
 
     for (int i : {kUtilityLibrary, kDecoderLibrary, kResamplerLibrary})

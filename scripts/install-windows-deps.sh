@@ -26,6 +26,35 @@ cleanup_sources() {
 }
 trap cleanup_sources EXIT
 
+# Adds a temporary deb-src entry for Debian release $1 (and its updates and
+# security suites) as the file $2, then reads the package lists.
+add_source_entry() {
+    local suite="$1" file="$2"
+    cat > "$file" <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $suite $suite-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: $suite-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+    tmp_sources+=("$file")
+}
+
+# Downloads source package $1 at version $2 and unpacks it as $3/srcdir.
+unpack_source() {
+    local package="$1" version="$2" work="$3"
+    rm -rf "$work"; mkdir -p "$work"
+    (cd "$work" && chown _apt "$work" 2>/dev/null; apt-get source -qq --download-only "$package=$version" >/dev/null) \
+        || die "apt-get source $package=$version failed"
+    (cd "$work" && dpkg-source -x ./*.dsc srcdir >/dev/null) || die "unpacking the source of $package failed"
+}
+
 # --- libuv, cross-built from Debian's source package ------------------------
 uv_version="$(dpkg-query -W -f='${Version}' libuv1 2>/dev/null || true)"
 [ -n "$uv_version" ] || uv_version="$(apt-cache policy libuv1 | awk '/Candidate:/ {print $2}')"
@@ -34,27 +63,10 @@ uv_stamp="$prefix/.libuv-$uv_version"
 if [ ! -f "$uv_stamp" ]; then
     need_root "fetching libuv's source package"
     step "cross-building libuv $uv_version"
-    src_list=/etc/apt/sources.list.d/talvik-bookworm-src.sources
-    cat > "$src_list" <<SRC
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-    tmp_sources+=("$src_list")
+    add_source_entry bookworm /etc/apt/sources.list.d/talvik-bookworm-src.sources
     apt-get update -qq || die "apt-get update with the deb-src entry failed"
     work="$TALVIK_CACHE/src/libuv"
-    rm -rf "$work"; mkdir -p "$work"
-    (cd "$work" && chown _apt "$work" 2>/dev/null; apt-get source -qq --download-only "libuv1=$uv_version" >/dev/null) \
-        || die "apt-get source libuv1=$uv_version failed"
-    (cd "$work" && dpkg-source -x ./*.dsc srcdir >/dev/null) || die "unpacking libuv's source failed"
+    unpack_source libuv1 "$uv_version" "$work"
     cmake -S "$work/srcdir" -B "$work/build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DLIBUV_BUILD_TESTS=OFF -DLIBUV_BUILD_BENCH=OFF \
@@ -89,31 +101,14 @@ ff_stamp="$prefix/.ffmpeg4-$ff_version"
 if [ ! -f "$ff_stamp" ]; then
     need_root "fetching bullseye's FFmpeg source package"
     step "cross-building FFmpeg $ff_version"
-    list=/etc/apt/sources.list.d/talvik-bullseye-src.sources
-    cat > "$list" <<SRC
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bullseye bullseye-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bullseye-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-    tmp_sources+=("$list")
+    add_source_entry bullseye /etc/apt/sources.list.d/talvik-bullseye-src.sources
     # Pin bullseye far down so that nothing is ever installed from it.
     pin=/etc/apt/preferences.d/talvik-bullseye
     printf 'Package: *\nPin: release n=bullseye\nPin-Priority: -1\n\nPackage: *\nPin: release n=bullseye-security\nPin-Priority: -1\n' > "$pin"
     tmp_sources+=("$pin")
     apt-get update -qq || die "apt-get update with the bullseye deb-src entry failed"
     work="$TALVIK_CACHE/src/ffmpeg4"
-    rm -rf "$work"; mkdir -p "$work"
-    (cd "$work" && chown _apt "$work" 2>/dev/null; apt-get source -qq --download-only "ffmpeg=$ff_version" >/dev/null) \
-        || die "apt-get source ffmpeg=$ff_version failed"
-    (cd "$work" && dpkg-source -x ./*.dsc srcdir >/dev/null) || die "unpacking FFmpeg's source failed"
+    unpack_source ffmpeg "$ff_version" "$work"
     # Installed into a staging tree first, so that a failed build leaves the
     # previous FFmpeg in place for the builds that use it.
     out="$prefix/ffmpeg4"

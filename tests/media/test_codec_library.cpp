@@ -85,6 +85,8 @@ TEST_F(CodecLibraryTest, UnusableUninstallStringsBindNothing)
 {
     InstallFake(FAKE_CODEC_PATH);
     EXPECT_FALSE(Load("uninstall.exe"));
+    // A separator only as the first character names no directory.
+    EXPECT_FALSE(Load(std::string(1, kPathSeparator) + "uninstall.exe"));
 #ifdef _WIN32
     // The opening quote stays part of the directory.
     EXPECT_FALSE(Load("\"" + dir.File("uninstall.exe") + "\""));
