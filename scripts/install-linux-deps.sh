@@ -12,5 +12,5 @@ apt_install \
     googletest libgtest-dev libgmock-dev libbenchmark-dev \
     clang libclang-rt-14-dev \
     libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus \
-    libpng-dev \
+    libpng-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core python3-cairo \
     pulseaudio pulseaudio-utils
