@@ -1,0 +1,146 @@
+// One status frame at 1920 x 1080 in each pixel format (background,
+// spinner, WiFi and USB icons, format text, through the camera client)
+// against a plain fill of the same frame buffer with the same camera client
+// calls. Each iteration runs both, each timed on the thread's CPU clock.
+// Goal: ratio (status frame / fill) <= 1.5, and no allocation per frame.
+#include "base/config.h"
+#include "engine/status_screen.h"
+#include "media/codec_library.h"
+#include "media/frame_buffer_record.h"
+#include "media/pixel_format.h"
+#include "media/video_driver.h"
+#include "session/phone_session.h"
+#include "tests/bench/allocation_counter.h"
+#include "tests/support/fake_config_store.h"
+
+#include <benchmark/benchmark.h>
+#include <spdlog/spdlog.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+using namespace talvik;
+
+namespace {
+
+constexpr std::uint32_t kWidth = 1920;
+constexpr std::uint32_t kHeight = 1080;
+
+// A consumer that wants `format` and discards what it is given.
+class NullCamera : public DeviceChannel {
+public:
+    explicit NullCamera(std::int32_t format) : record_(DescribeFormat(kWidth, kHeight, format)) {}
+    bool FindDevicePath() override { return true; }
+    std::uint32_t Open() override { return 0; }
+    std::uint32_t GetFrameBuffer(FrameBufferRecord& record) override
+    {
+        record = record_;
+        return 0;
+    }
+    std::uint32_t WriteBuffered(const std::uint8_t* picture, std::uint32_t) override
+    {
+        benchmark::DoNotOptimize(picture);
+        return 0;
+    }
+    std::uint32_t CommitFrameBuffer(FrameBufferRecord&) override { return 0; }
+    void Close() override {}
+
+private:
+    FrameBufferRecord record_;
+};
+
+// A network and a USB phone: every icon is drawn.
+class BothLinks : public PhoneSession {
+public:
+    void Tick(std::uint32_t) override {}
+    void StartStreaming(const ClientFormat&) override {}
+    bool networkAvailable() const override { return true; }
+    ConnectionState state() const override { return ConnectionState::Idle; }
+    bool HasUsbConnection() const override { return true; }
+    int UsbValidDeviceCount() const override { return 1; }
+    bool UsbHasDeviceList() const override { return true; }
+};
+
+// The background alone, written as plainly as the format allows.
+void PlainFill(VideoDriver& camera)
+{
+    std::uint32_t width = 0, height = 0;
+    std::int32_t format = 0;
+    std::uint8_t* buffer = camera.GetOutputBuffer(width, height, format);
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    if (format == kPixelNv12) {
+        std::memset(buffer, 0, pixels);
+        std::memset(buffer + pixels, 128, pixels / 2);
+    } else if (format == kPixelYuy2) {
+        std::fill_n(reinterpret_cast<std::uint16_t*>(buffer), pixels, std::uint16_t{0x8000});
+    } else {
+        std::fill_n(reinterpret_cast<std::uint32_t*>(buffer), pixels, 0xFF000000u);
+    }
+    camera.CommitOutputBuffer(buffer, FrameBytes(format, width, height));
+}
+
+double ThreadSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void BM_StatusFrame(benchmark::State& state, std::int32_t format)
+{
+    test::FakeConfigStore config;
+    StatusScreen screen(config);
+    VideoDriver camera(std::make_unique<NullCamera>(format));
+    camera.Open();
+    const BothLinks links;
+    CameraPicture picture;
+    std::uint32_t overlayUntil = 0;
+    // The first frame makes the format text; the text stays up throughout.
+    const std::uint32_t now = 1000;
+    screen.PaintStatusFrame(camera, links, true, now, picture, overlayUntil);
+
+    double statusSeconds = 0;
+    double fillSeconds = 0;
+    std::uint64_t allocations = 0;
+    for (auto _ : state) {
+        const std::uint64_t before = bench::AllocationCount();
+        const double start = ThreadSeconds();
+        screen.PaintStatusFrame(camera, links, true, now, picture, overlayUntil);
+        const double middle = ThreadSeconds();
+        allocations += bench::AllocationCount() - before;
+        PlainFill(camera);
+        statusSeconds += middle - start;
+        fillSeconds += ThreadSeconds() - middle;
+    }
+    const double frames = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+    state.counters["status_ms"] = statusSeconds * 1000 / frames;
+    state.counters["fill_ms"] = fillSeconds * 1000 / frames;
+    state.counters["ratio"] = statusSeconds / fillSeconds;
+    state.counters["allocs_per_frame"] = static_cast<double>(allocations) / frames;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    test::FakeConfigStore config;
+    config.SetString(kUninstallKey, kUninstallValue, "/nonexistent/uninstall");
+    if (!LoadCodecLibraries(config)) {
+        std::fprintf(stderr, "the codec libraries cannot be bound\n");
+        return 1;
+    }
+    spdlog::set_level(spdlog::level::warn);
+    for (std::int32_t format : {kPixelArgb32, kPixelNv12, kPixelYuy2})
+        benchmark::RegisterBenchmark((std::string("1080p/") + PixelFormatName(format)).c_str(), BM_StatusFrame,
+                                     format)
+            ->Unit(benchmark::kMillisecond);
+    benchmark::Initialize(&argc, argv);
+    std::printf("goal: ratio (status frame / plain fill, CPU time per frame) <= 1.5, allocs_per_frame 0\n");
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    UnloadCodecLibraries();
+    return 0;
+}
