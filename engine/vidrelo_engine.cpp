@@ -5,6 +5,11 @@
 #include "base/tray_link.h"
 #include "engine/com_apartment.h"
 #include "engine/resolution.h"
+#include "media/audio_driver.h"
+#include "media/camera_channel.h"
+#include "media/codec_library.h"
+#include "media/pixel_format.h"
+#include "media/video_driver.h"
 
 #include <spdlog/spdlog.h>
 
@@ -16,7 +21,14 @@ VidreloEngine::VidreloEngine(Edges edges)
     const int level = SetUpLogging(config_, edges.debuggerSink ? edges.debuggerSink : MakeDebuggerSink());
     spdlog::trace("VidreloEngine created with log level {0}", level);
     apartment_ = std::make_unique<ComApartment>();
-    // Media: codec libraries, drawing library and status-screen images.
+    // A failed binding is logged there; the decoder and the audio client
+    // then refuse work. Media: the drawing library (only after a successful
+    // binding) and the status-screen images join here.
+    LoadCodecLibraries(config_);
+    formatTextMade_ = false;
+    framesShown_ = 0;
+    sourceWidth_ = 0;
+    sourceHeight_ = 0;
     appleServiceRunning_ = desktop_.IsAppleMobileDeviceServiceRunning();
 }
 
@@ -25,7 +37,12 @@ VidreloEngine::~VidreloEngine()
     spdlog::info("Deleting VidreloEngine");
     if (state_.load() != EngineState::kIdle)
         TransitionTo(EngineState::kIdle);
-    // Media: codec libraries released, images freed.
+    // Stop has done this already; without it the loop thread must end
+    // before the clients it calls, and they before the libraries they use.
+    session_.reset();
+    CloseMedia();
+    UnloadCodecLibraries();
+    // Media: the status-screen images are freed here.
     apartment_.reset();
     spdlog::default_logger()->flush();
     spdlog::info("VidreloEngine deleted");
@@ -39,14 +56,18 @@ void VidreloEngine::Start()
         std::lock_guard<std::mutex> guard(formatsLock_);
         clientFormats_.clear();
     }
-    // Media: create the video decoder and run its Init.
+    decoder_ = std::make_unique<VideoDecoder>(*this);
+    decoder_->Init();
     state_ = EngineState::kIdle;
     ReadDriverSize();
     pixelFormat_ = 3;
     reconnectPending_ = false;
-    // Media: create the camera client and open the camera device.
+    camera_ = std::make_unique<VideoDriver>(MakeCameraChannel(config_));
+    camera_->Open();
     session_ = openSession_(*this);
-    // Media: create the audio client and open the audio device.
+    // A failed lookup leaves an empty path, whose open fails and logs.
+    AudioDriver::FindDevicePath(config_);
+    audio_ = std::make_unique<AudioDriver>();
 }
 
 void VidreloEngine::ReadDriverSize()
@@ -68,7 +89,15 @@ void VidreloEngine::Stop()
     // Ends the loop thread first, so that no observer call can reach the
     // media clients closed below.
     session_.reset();
-    // Media: close the camera client, then the audio client, then the decoder.
+    CloseMedia();
+}
+
+void VidreloEngine::CloseMedia()
+{
+    camera_.reset();
+    audio_.reset();
+    decoder_.reset();
+    depthRecords_.Clear();
 }
 
 void VidreloEngine::TransitionTo(EngineState next)
@@ -89,11 +118,19 @@ void VidreloEngine::Tick(std::uint32_t nowMs)
     if (session_)
         session_->Tick(nowMs);
 
-    // Media: while connected and with a decoder, a pending reconnect is
-    // served here (choose again, ask the phone for the new format) and the
-    // decoder is drained into the camera.
-    if (state_.load() == EngineState::kVidreloConnected)
-        return;
+    if (state_.load() == EngineState::kVidreloConnected) {
+        if (decoder_) {
+            if (reconnectPending_.exchange(false)) {
+                const ClientFormat chosen = ChooseResolution();
+                if (session_)
+                    session_->StartStreaming(chosen);
+            }
+            std::lock_guard<std::mutex> hold(decoder_->Lock());
+            decoder_->ReceiveFrames();
+        }
+        if (state_.load() == EngineState::kVidreloConnected)
+            return;
+    }
 
     // The status screen is painted at most once every 34 ms.
     if (nowMs - lastStatusFrame_ <= kStatusFrameMs - 1)
@@ -151,25 +188,120 @@ void VidreloEngine::ConnectionDisconnected()
         TransitionTo(EngineState::kIdle);
 }
 
-void VidreloEngine::OnVideoData(const std::uint8_t*, std::uint32_t, std::uint32_t)
+void VidreloEngine::OnVideoData(const std::uint8_t* data, std::uint32_t size, std::uint32_t orientation)
 {
-    // Media: to the decoder.
+    if (camera_)
+        camera_->SetDepthMode(false);
+    if (decoder_)
+        decoder_->Decode(data, size, orientation, 0);
 }
 
-void VidreloEngine::OnVideoDataWithDepth(const std::uint8_t*, std::uint32_t, std::uint32_t, std::uint16_t,
-                                         std::uint16_t, const std::uint8_t*, std::uint32_t)
+void VidreloEngine::OnVideoDataWithDepth(const std::uint8_t* video, std::uint32_t videoSize,
+                                         std::uint32_t orientation, std::uint16_t depthWidth,
+                                         std::uint16_t depthHeight, const std::uint8_t* depth,
+                                         std::uint32_t depthSize)
 {
-    // Media: to the decoder with a depth record.
+    if (camera_)
+        camera_->SetDepthMode(true);
+    if (!decoder_)
+        return;
+    const std::uintptr_t record = depthRecords_.Add(DepthRecord{depth, depthSize, depthWidth, depthHeight});
+    spdlog::trace("Decode with depth frame: {0:p}", reinterpret_cast<const void*>(record));
+    decoder_->Decode(video, videoSize, orientation, record);
 }
 
-void VidreloEngine::OnRawVideoFrame(const std::uint8_t*, std::uint32_t)
+void VidreloEngine::OnRawVideoFrame(const std::uint8_t* data, std::uint32_t size)
 {
-    // Media: size check, then to the scaler.
+    const ClientFormat selected = selectedFormat();
+    const std::uint32_t expected = selected.width * selected.height * 12 / 8;
+    if (size != expected)
+        spdlog::error("Wrong size video frame received: {0} (expected: {1}", size, expected);
+    // A shorter frame would be read past its end; without a selected size
+    // there is no picture to describe.
+    if (size < expected || expected == 0 || !decoder_ || !CodecLibrariesBound())
+        return;
+
+    // Raw frames share the camera buffer with decoded pictures: the same
+    // lock keeps them from being delivered at the same time.
+    std::lock_guard<std::mutex> hold(decoder_->Lock());
+    AVFrame picture{};
+    picture.width = static_cast<int>(selected.width);
+    picture.height = static_cast<int>(selected.height);
+    picture.format = AV_PIX_FMT_NV12;
+    if (Codec().av_image_fill_arrays(picture.data, picture.linesize, data, AV_PIX_FMT_NV12, picture.width,
+                                     picture.height, 1) < 0) {
+        spdlog::error("av_image_fill_arrays failed");
+        return;
+    }
+    decoder_->ScaleAndDeliver(picture, 0);
 }
 
-void VidreloEngine::OnAudioData(const std::uint8_t*, std::uint32_t)
+void VidreloEngine::OnAudioData(const std::uint8_t* samples, std::uint32_t size)
 {
-    // Media: to the audio client.
+    if (audio_)
+        audio_->Write(samples, size);
+}
+
+std::uint8_t* VidreloEngine::GetFrameBuffer(std::uint32_t& width, std::uint32_t& height, std::int32_t& format)
+{
+    if (!camera_) {
+        width = 0;
+        height = 0;
+        format = kPixelRgba32;
+        return nullptr;
+    }
+    return camera_->GetOutputBuffer(width, height, format);
+}
+
+void VidreloEngine::OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
+                                 std::int32_t format, std::uintptr_t userData)
+{
+    if (userData != 0)
+        depthRecords_.Release(userData);
+    const std::uint32_t sourceWidth = decoder_->SourceWidth();
+    const std::uint32_t sourceHeight = decoder_->SourceHeight();
+    const bool isNew = static_cast<std::int32_t>(width) != driverWidth_.load() ||
+                       static_cast<std::int32_t>(height) != driverHeight_.load() || format != pixelFormat_.load() ||
+                       framesShown_.load() == 0 || sourceWidth != sourceWidth_ || sourceHeight != sourceHeight_;
+    pixelFormat_ = format;
+
+    if (state_.load() == EngineState::kVidreloConnected &&
+        (static_cast<std::int32_t>(width) != driverWidth_.load() ||
+         static_cast<std::int32_t>(height) != driverHeight_.load()))
+        FollowDriverSize(width, height);
+
+    if (!formatTextMade_ || isNew) {
+        spdlog::info("Showing video parameters");
+        // Media: the format text for this connection type and source size
+        // is made here.
+        formatTextMade_ = true;
+        overlayUntil_ = now_.load() + kFormatTextMs;
+        WriteSetup(config_, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+    }
+    // Media: the format text is overlaid here while now is below overlay
+    // until.
+
+    framesShown_.fetch_add(1);
+    sourceWidth_ = sourceWidth;
+    sourceHeight_ = sourceHeight;
+    camera_->CommitOutputBuffer(buffer, FrameBytes(format, width, height));
+}
+
+void VidreloEngine::FollowDriverSize(std::uint32_t width, std::uint32_t height)
+{
+    driverWidth_ = static_cast<std::int32_t>(width);
+    driverHeight_ = static_cast<std::int32_t>(height);
+    const ClientFormat streamed = selectedFormat();
+    const ClientFormat chosen = ChooseResolution();
+    // Only widths are compared: another height at the same width is
+    // letterboxed by the scaler rather than asked of the phone.
+    if (chosen.width == streamed.width) {
+        spdlog::info("Video resolution changed but we are already streaming best possible format");
+        return;
+    }
+    spdlog::info("Video resolution changed, reconnecting to change client resolution from {0} x {1} to {2} x {3}",
+                 streamed.width, streamed.height, chosen.width, chosen.height);
+    reconnectPending_ = true;
 }
 
 void VidreloEngine::OnStartHelperProgram(const char* text, std::uint32_t length)

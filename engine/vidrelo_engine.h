@@ -8,14 +8,20 @@
 // thread. Between Start and Stop the ConnectionManagerObserver operations
 // arrive on the connection manager's loop thread.
 //
-// The media hand-off (decoder, camera and audio clients, status screen) is
-// not built yet: the engine runs as it does when none of them could be set
-// up. The places where they join are marked "Media:".
+// Media: the engine owns the video decoder, the camera client and the audio
+// client between Start and Stop, and binds the codec libraries for its whole
+// life. Any of them that cannot be set up is logged and left out; the engine
+// runs on without it. Decoded pictures reach the camera under the decoder's
+// lock, from Tick's drain, from Decode on the loop thread and from raw
+// frames, so that only one thread at a time fills and commits a buffer.
+// The status screen is not built yet; where it joins is marked "Media:".
 #pragma once
 
 #include "base/config_store.h"
+#include "engine/depth_records.h"
 #include "engine/desktop.h"
 #include "engine/engine_state.h"
+#include "media/video_decoder.h"
 #include "session/connection_manager_observer.h"
 #include "session/phone_session.h"
 
@@ -30,9 +36,11 @@
 
 namespace talvik {
 
+class AudioDriver;
 class ComApartment;
+class VideoDriver;
 
-class VidreloEngine final : public ConnectionManagerObserver {
+class VidreloEngine final : public ConnectionManagerObserver, public CVideoDecoderObserver {
 public:
     // Opens the phone session with the engine as its observer; the service
     // makes a ConnectionManager, tests a fake.
@@ -78,18 +86,40 @@ public:
     void OnAudioData(const std::uint8_t* samples, std::uint32_t size) override;
     void OnStartHelperProgram(const char* text, std::uint32_t length) override;
 
+    // CVideoDecoderObserver, under the decoder's lock: on the service
+    // worker's thread for pictures drained by Tick, on the loop thread for
+    // pictures delivered by Decode and for raw frames.
+    void OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height, std::int32_t format,
+                      std::uintptr_t userData) override;
+    std::uint8_t* GetFrameBuffer(std::uint32_t& width, std::uint32_t& height, std::int32_t& format) override;
+
+    // The lock under which pictures reach the camera; null without a
+    // decoder (before Start, after Stop).
+    std::mutex* pictureLock() { return decoder_ ? &decoder_->Lock() : nullptr; }
+    // Depth records whose pictures have not come back yet.
+    std::size_t depthRecordsWaiting() const { return depthRecords_.waiting(); }
+
     static constexpr std::uint32_t kStatusFrameMs = 34;
     static constexpr std::uint32_t kFormatTextMs = 2000;
 
 private:
     void TransitionTo(EngineState next);
     void ReadDriverSize();
+    // A camera size other than the one streamed asks for a new format.
+    void FollowDriverSize(std::uint32_t width, std::uint32_t height);
+    // Closes the camera client, the audio client and the decoder, in that
+    // order, once the session is gone.
+    void CloseMedia();
 
     ConfigStore& config_;
     Desktop& desktop_;
     SessionFactory openSession_;
     std::unique_ptr<ComApartment> apartment_;
     std::unique_ptr<PhoneSession> session_;
+    std::unique_ptr<VideoDecoder> decoder_;
+    std::unique_ptr<VideoDriver> camera_;
+    std::unique_ptr<AudioDriver> audio_;
+    DepthRecords depthRecords_;
 
     // The phone's formats and the choice made from them are read and written
     // on both threads (a connection on the loop thread, a pending reconnect
@@ -108,6 +138,11 @@ private:
     std::uint32_t lastStatusFrame_ = 0;
     std::atomic<std::uint32_t> overlayUntil_{0};
     std::atomic<std::uint32_t> framesShown_{0};
+    // The decoder's source size when the last frame was shown.
+    std::uint32_t sourceWidth_ = 0;
+    std::uint32_t sourceHeight_ = 0;
+    // Media: stands for the format text until the status screen makes it.
+    bool formatTextMade_ = false;
     bool appleServiceRunning_ = false;
 };
 

@@ -1,7 +1,14 @@
 // The engine's reactions to the phone session, against a fake session and a
-// recording desktop, read through the log lines an operator sees.
+// recording desktop, read through the log lines an operator sees; pictures
+// reach a camera file in the test's directory.
 #include "base/config.h"
+#include "engine/depth_records.h"
 #include "engine/vidrelo_engine.h"
+#include "media/audio_device.h"
+#include "media/camera_channel.h"
+#include "media/codec_library.h"
+#include "media/frame_buffer_record.h"
+#include "media/pixel_format.h"
 #include "tests/support/fake_config_store.h"
 #include "tests/support/temp_dir.h"
 
@@ -9,7 +16,10 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 using namespace talvik;
 
@@ -57,6 +67,24 @@ protected:
     {
         config_.SetString(kUninstallKey, kUninstallValue, dir_.File("uninst.exe"));
         test::WriteFile(dir_.File("Vidrelo.ini"), "[logging]\nloglevel=3\n");
+        config_.SetString(kProductKey, kCameraFileValue, dir_.File("camera"));
+        config_.SetString(kProductKey, kAudioDeviceValue, dir_.File("audio"));
+        // Windows binds the codec libraries from the install directory only.
+        for (const auto& entry : std::filesystem::directory_iterator(TALVIK_TEST_CODEC_DIR))
+            if (entry.path().extension() == ".dll")
+                std::filesystem::copy_file(entry.path(), dir_.File(entry.path().filename().string()));
+    }
+
+    // The camera file's commit sequence: 2 more per committed picture.
+    std::uint32_t Commits()
+    {
+        const std::string file = test::ReadFile(dir_.File("camera"));
+        return file.size() < 24 ? 0 : static_cast<std::uint8_t>(file[20]) | static_cast<std::uint8_t>(file[21]) << 8;
+    }
+    // Luma of the committed 1280 x 720 NV12 picture at (x, y).
+    int Luma(std::uint32_t x, std::uint32_t y)
+    {
+        return static_cast<std::uint8_t>(test::ReadFile(dir_.File("camera")).at(4096 + y * 1280 + x));
     }
 
     void Make()
@@ -204,4 +232,134 @@ TEST_F(EngineTest, helper_program_gets_the_phone_text_as_one_argument)
     config_.SetString(kUninstallKey, kUninstallValue, "uninst.exe");
     engine_->OnStartHelperProgram("ABC", 3);
     EXPECT_EQ(desktop_.started.size(), 3u);
+}
+
+// The phone's raw NV12 frames go straight to the scaler, at the size of the
+// format asked for: 640 x 480 while the camera file asks for 1280 x 720.
+TEST_F(EngineTest, raw_frames_of_the_selected_size_reach_the_camera)
+{
+    Make();
+    engine_->Start();
+    if (!CodecLibrariesBound())
+        GTEST_SKIP() << "no codec libraries";
+    engine_->OnConnectionReceived(ConnectionType::Wifi, kPhoneFormats, 4);
+    ASSERT_EQ(session_.requests.back(), (ClientFormat{640, 480, 30, 1}));
+
+    // A short frame is refused whole: nothing beyond its end is read, no
+    // picture is shown. Its own allocation lets a memory checker see a
+    // read past the end.
+    auto shortFrame = std::make_unique<std::uint8_t[]>(460799);
+    std::fill_n(shortFrame.get(), 460799, std::uint8_t{200});
+    engine_->OnRawVideoFrame(shortFrame.get(), 460799);
+    EXPECT_EQ(Count("Wrong size video frame received: 460799 (expected: 460800"), 1);
+    EXPECT_EQ(Commits(), 0u);
+
+    // A longer one is shown from its start; flat grey, letterboxed to 960
+    // x 720 between black bars of 160.
+    std::vector<std::uint8_t> frame(460810, 200);
+    std::fill(frame.begin() + 640 * 480, frame.end(), std::uint8_t{128});
+    engine_->OnRawVideoFrame(frame.data(), 460810);
+    EXPECT_EQ(Count("Wrong size video frame received: 460810 (expected: 460800"), 1);
+    EXPECT_EQ(Commits(), 2u);
+    EXPECT_EQ(Luma(640, 360), 200);
+    EXPECT_EQ(Luma(159, 360), 0);
+    EXPECT_EQ(Luma(160, 360), 200);
+
+    // The camera's size differs from the one streamed: the next tick asks
+    // the phone for it.
+    EXPECT_EQ(Count("Video resolution changed, reconnecting to change client resolution from 640 x 480 to 1280 x 720"),
+              1);
+    EXPECT_EQ(Count("Showing video parameters"), 1);
+    EXPECT_EQ(ReadSetup(config_).width, 1280);
+    engine_->Tick(16);
+    EXPECT_EQ(session_.requests.back(), (ClientFormat{1280, 720, 30, 1}));
+
+    // The first frame after a choice counts as new; then the size matches.
+    frame.resize(1382400, 128);
+    engine_->OnRawVideoFrame(frame.data(), 1382400);
+    engine_->OnRawVideoFrame(frame.data(), 1382400);
+    EXPECT_EQ(Commits(), 6u);
+    EXPECT_EQ(Count("Showing video parameters"), 2);
+    EXPECT_EQ(Count("Video resolution changed, reconnecting to change client resolution from 640 x 480 to 1280 x 720"),
+              1);
+
+    // Raw frames share the camera buffer with the tick's drain, so they wait
+    // for its lock.
+    std::unique_lock<std::mutex> hold(*engine_->pictureLock());
+    std::thread loop([&] { engine_->OnRawVideoFrame(frame.data(), 1382400); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Commits(), 6u);
+    hold.unlock();
+    loop.join();
+    EXPECT_EQ(Commits(), 8u);
+    engine_->Stop();
+}
+
+// When the camera asks for 640 x 480 but the phone offers only 16:9 sizes,
+// the width chosen stays and no new format is asked for.
+TEST_F(EngineTest, keeps_streaming_when_no_better_format_exists)
+{
+    Make();
+    engine_->Start();
+    if (!CodecLibrariesBound())
+        GTEST_SKIP() << "no codec libraries";
+    const ClientFormat wide[] = {{1280, 720, 30, 1}, {1920, 1080, 30, 1}};
+    SetSetup(1280, 720);
+    engine_->Stop();
+    engine_->Start();
+    engine_->OnConnectionReceived(ConnectionType::Usb, wide, 2);
+    ASSERT_EQ(session_.requests.back(), (ClientFormat{1280, 720, 30, 1}));
+    std::vector<std::uint8_t> frame(1382400, 128);
+    engine_->OnRawVideoFrame(frame.data(), 1382400);
+    EXPECT_EQ(Commits(), 2u);
+
+    // The consumer now asks for 640 x 480 NV12 (the request sits at 64).
+    {
+        const FrameBufferRecord request = DescribeFormat(640, 480, kPixelNv12);
+        std::fstream file(dir_.File("camera"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(64);
+        file.write(reinterpret_cast<const char*>(request.bytes.data()), FrameBufferRecord::kBytes);
+    }
+    engine_->OnRawVideoFrame(frame.data(), 1382400);
+    EXPECT_EQ(Commits(), 4u);
+    EXPECT_EQ(Count("Video resolution changed but we are already streaming best possible format"), 1);
+    engine_->Tick(16);
+    EXPECT_EQ(session_.requests.size(), 1u);
+    engine_->Stop();
+}
+
+// Packets with depth whose pictures never come back (here: not H.264 at
+// all) hold only a bounded number of records, and Stop frees the rest.
+TEST_F(EngineTest, depth_records_of_lost_pictures_are_bounded_and_freed)
+{
+    Make();
+    engine_->Start();
+    if (!CodecLibrariesBound())
+        GTEST_SKIP() << "no codec libraries";
+    engine_->OnConnectionReceived(ConnectionType::Wifi, kPhoneFormats, 4);
+    const std::uint8_t noise[] = {0, 0, 0, 1, 0x65, 0x12, 0x34};
+    const std::uint8_t depth[8] = {};
+    for (int i = 0; i < 40; ++i)
+        engine_->OnVideoDataWithDepth(noise, sizeof noise, 0, 2, 2, depth, sizeof depth);
+    EXPECT_EQ(engine_->depthRecordsWaiting(), DepthRecords::kMaxWaiting);
+    engine_->Stop();
+    EXPECT_EQ(engine_->depthRecordsWaiting(), 0u);
+}
+
+// Depth records go with their packets through the decoder; every one is
+// freed, whether its picture came back or not.
+TEST(DepthRecordsTest, frees_delivered_records_and_bounds_the_waiting_ones)
+{
+    DepthRecords records;
+    records.Add({nullptr, 8, 640, 480});
+    const std::uintptr_t second = records.Add({nullptr, 8, 640, 480});
+    records.Release(second);
+    records.Release(second); // delivered twice: nothing more to free
+    EXPECT_EQ(records.waiting(), 1u);
+    // Pictures never delivered: the oldest go first.
+    for (int i = 0; i < 40; ++i)
+        records.Add({nullptr, 8, 640, 480});
+    EXPECT_EQ(records.waiting(), DepthRecords::kMaxWaiting);
+    records.Clear();
+    EXPECT_EQ(records.waiting(), 0u);
 }
