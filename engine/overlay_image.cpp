@@ -60,6 +60,9 @@ void BuildAlphaPlanes(OverlayImage& image)
                 (a(2 * row, 2 * pair) + a(2 * row, 2 * pair + 1) + a(2 * row + 1, 2 * pair) +
                  a(2 * row + 1, 2 * pair + 1)) >>
                 2);
+    image.fullSpans = SpansOf(image.alpha, w, h);
+    image.pairSpans = SpansOf(image.pairAlpha, pairs, h);
+    image.chromaSpans = SpansOf(image.chromaAlpha, pairs, h / 2);
 }
 
 void TurnUpsideDown(std::vector<std::uint8_t>& argb, std::uint32_t width, std::uint32_t height)
@@ -71,6 +74,31 @@ void TurnUpsideDown(std::vector<std::uint8_t>& argb, std::uint32_t width, std::u
 }
 
 } // namespace
+
+AlphaSpans SpansOf(const std::vector<std::uint8_t>& alpha, std::uint32_t columns, std::uint32_t rows)
+{
+    AlphaSpans runs;
+    runs.rowFirst.reserve(static_cast<std::size_t>(rows) + 1);
+    for (std::uint32_t row = 0; row < rows; ++row) {
+        runs.rowFirst.push_back(static_cast<std::uint32_t>(runs.spans.size()));
+        const std::uint8_t* line = alpha.data() + static_cast<std::size_t>(row) * columns;
+        for (std::uint32_t column = 0; column < columns;) {
+            if (line[column] == 0) {
+                ++column;
+                continue;
+            }
+            const bool opaque = line[column] == 255;
+            AlphaSpan span{column, 0, opaque};
+            while (column < columns && line[column] != 0 && (line[column] == 255) == opaque) {
+                ++column;
+                ++span.length;
+            }
+            runs.spans.push_back(span);
+        }
+    }
+    runs.rowFirst.push_back(static_cast<std::uint32_t>(runs.spans.size()));
+    return runs;
+}
 
 OverlayImage FinishOverlayImage(std::vector<std::uint8_t> topDownBgra, std::uint32_t width, std::uint32_t height)
 {

@@ -36,6 +36,9 @@ OverlayImage TestImage()
     image.chromaAlpha = {255, 100};
     image.yuy2 = {100, 60, 110, 70, 120, 80, 130, 90, 140, 61, 150, 71, 160, 81, 170, 91};
     image.pairAlpha = {255, 100, 50, 0};
+    image.fullSpans = SpansOf(image.alpha, 4, 2);
+    image.chromaSpans = SpansOf(image.chromaAlpha, 2, 1);
+    image.pairSpans = SpansOf(image.pairAlpha, 2, 2);
     return image;
 }
 
