@@ -8,6 +8,10 @@ namespace talvik {
 
 OverlayImage CreateTextImage(const std::string& text, int fontHeight)
 {
+    // GDI takes height 0 for "the default size"; a frame too narrow for any
+    // text gets none, as on Linux.
+    if (fontHeight <= 0)
+        return {};
     HDC context = CreateCompatibleDC(nullptr);
     if (context == nullptr)
         return {};
