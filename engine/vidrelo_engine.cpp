@@ -21,14 +21,13 @@ VidreloEngine::VidreloEngine(Edges edges)
     const int level = SetUpLogging(config_, edges.debuggerSink ? edges.debuggerSink : MakeDebuggerSink());
     spdlog::trace("VidreloEngine created with log level {0}", level);
     apartment_ = std::make_unique<ComApartment>();
-    // A failed binding is logged there; the decoder and the audio client
-    // then refuse work. Media: the drawing library (only after a successful
-    // binding) and the status-screen images join here.
+    // A failed binding is logged there; the decoder, the audio client and
+    // the status screen's NV12 and YUY2 drawing then do without it.
     LoadCodecLibraries(config_);
-    formatTextMade_ = false;
     framesShown_ = 0;
     sourceWidth_ = 0;
     sourceHeight_ = 0;
+    statusScreen_ = std::make_unique<StatusScreen>(config_);
     appleServiceRunning_ = desktop_.IsAppleMobileDeviceServiceRunning();
 }
 
@@ -42,7 +41,7 @@ VidreloEngine::~VidreloEngine()
     session_.reset();
     CloseMedia();
     UnloadCodecLibraries();
-    // Media: the status-screen images are freed here.
+    statusScreen_.reset();
     apartment_.reset();
     spdlog::default_logger()->flush();
     spdlog::info("VidreloEngine deleted");
@@ -136,7 +135,25 @@ void VidreloEngine::Tick(std::uint32_t nowMs)
     if (nowMs - lastStatusFrame_ <= kStatusFrameMs - 1)
         return;
     lastStatusFrame_ = nowMs;
-    // Media: paint one status-screen frame.
+    PaintStatusFrame(nowMs);
+}
+
+void VidreloEngine::PaintStatusFrame(std::uint32_t nowMs)
+{
+    if (!camera_ || !session_)
+        return;
+    std::unique_lock<std::mutex> hold;
+    if (decoder_)
+        hold = std::unique_lock<std::mutex>(decoder_->Lock());
+    CameraPicture picture{static_cast<std::uint32_t>(driverWidth_.load()),
+                          static_cast<std::uint32_t>(driverHeight_.load()), pixelFormat_.load()};
+    std::uint32_t overlayUntil = overlayUntil_.load();
+    statusScreen_->PaintStatusFrame(*camera_, *session_, appleServiceRunning_, nowMs, picture, overlayUntil);
+    // The camera's size is what the next format choice aims at.
+    driverWidth_ = static_cast<std::int32_t>(picture.width);
+    driverHeight_ = static_cast<std::int32_t>(picture.height);
+    pixelFormat_ = picture.pixelFormat;
+    overlayUntil_ = overlayUntil;
 }
 
 ClientFormat VidreloEngine::ChooseResolution()
@@ -270,16 +287,16 @@ void VidreloEngine::OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std:
          static_cast<std::int32_t>(height) != driverHeight_.load()))
         FollowDriverSize(width, height);
 
-    if (!formatTextMade_ || isNew) {
+    if (!statusScreen_->hasFormatText() || isNew) {
         spdlog::info("Showing video parameters");
-        // Media: the format text for this connection type and source size
-        // is made here.
-        formatTextMade_ = true;
+        statusScreen_->CreateFormatBitmap(
+            width, height, format,
+            connectionType_.load() == ConnectionType::Usb ? FormatTextKind::Usb : FormatTextKind::Wifi,
+            VideoSize{static_cast<int>(sourceWidth), static_cast<int>(sourceHeight)});
         overlayUntil_ = now_.load() + kFormatTextMs;
         WriteSetup(config_, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     }
-    // Media: the format text is overlaid here while now is below overlay
-    // until.
+    statusScreen_->OverlayFormatText(buffer, width, height, format, now_.load(), overlayUntil_.load());
 
     framesShown_.fetch_add(1);
     sourceWidth_ = sourceWidth;

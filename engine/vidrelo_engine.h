@@ -13,14 +13,16 @@
 // life. Any of them that cannot be set up is logged and left out; the engine
 // runs on without it. Decoded pictures reach the camera under the decoder's
 // lock, from Tick's drain, from Decode on the loop thread and from raw
-// frames, so that only one thread at a time fills and commits a buffer.
-// The status screen is not built yet; where it joins is marked "Media:".
+// frames, so that only one thread at a time fills and commits a buffer;
+// the status screen, painted by the tick while nothing streams, takes the
+// same lock, since a stream's first pictures may already be arriving.
 #pragma once
 
 #include "base/config_store.h"
 #include "engine/depth_records.h"
 #include "engine/desktop.h"
 #include "engine/engine_state.h"
+#include "engine/status_screen.h"
 #include "media/video_decoder.h"
 #include "session/connection_manager_observer.h"
 #include "session/phone_session.h"
@@ -110,6 +112,7 @@ private:
     // Closes the camera client, the audio client and the decoder, in that
     // order, once the session is gone.
     void CloseMedia();
+    void PaintStatusFrame(std::uint32_t nowMs);
 
     ConfigStore& config_;
     Desktop& desktop_;
@@ -120,6 +123,7 @@ private:
     std::unique_ptr<VideoDriver> camera_;
     std::unique_ptr<AudioDriver> audio_;
     DepthRecords depthRecords_;
+    std::unique_ptr<StatusScreen> statusScreen_;
 
     // The phone's formats and the choice made from them are read and written
     // on both threads (a connection on the loop thread, a pending reconnect
@@ -141,8 +145,6 @@ private:
     // The decoder's source size when the last frame was shown.
     std::uint32_t sourceWidth_ = 0;
     std::uint32_t sourceHeight_ = 0;
-    // Media: stands for the format text until the status screen makes it.
-    bool formatTextMade_ = false;
     bool appleServiceRunning_ = false;
 };
 

@@ -108,8 +108,9 @@ std::optional<int> StreamOneSession(ServiceRig& rig, Via via)
 void ExpectStreamedAndStopped(const std::string& log)
 {
     EXPECT_NE(log.find("] Vidrelo connection received\n"), std::string::npos) << log;
-    // The camera has asked for no size yet: 640 x 480 it is.
-    EXPECT_NE(log.find("] StartStreaming: 640 x 480 at 30 fps\n"), std::string::npos) << log;
+    // The camera file asks for 1280 x 720 from the start: that size is
+    // streamed, at once or once the first picture shows it.
+    EXPECT_NE(log.find("] StartStreaming: 1280 x 720 at 30 fps\n"), std::string::npos) << log;
     EXPECT_LT(log.find("] Engine Start\n"), log.find("] Engine Stop\n")) << log;
     EXPECT_TRUE(log.ends_with("] VidreloEngine deleted\n")) << log;
 }
