@@ -4,6 +4,7 @@
 #include "base/logging.h"
 #include "base/tray_link.h"
 #include "engine/com_apartment.h"
+#include "engine/drawing_library.h"
 #include "engine/resolution.h"
 #include "media/audio_driver.h"
 #include "media/camera_channel.h"
@@ -23,7 +24,8 @@ VidreloEngine::VidreloEngine(Edges edges)
     apartment_ = std::make_unique<ComApartment>();
     // A failed binding is logged there; the decoder, the audio client and
     // the status screen's NV12 and YUY2 drawing then do without it.
-    LoadCodecLibraries(config_);
+    if (LoadCodecLibraries(config_))
+        StartDrawingLibrary();
     framesShown_ = 0;
     sourceWidth_ = 0;
     sourceHeight_ = 0;

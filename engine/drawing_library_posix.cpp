@@ -1,0 +1,7 @@
+#include "engine/drawing_library.h"
+
+namespace talvik {
+
+void StartDrawingLibrary() {}
+
+} // namespace talvik
