@@ -10,6 +10,7 @@
 #include "media/frame_buffer_record.h"
 #include "media/pixel_format.h"
 #include "tests/support/fake_config_store.h"
+#include "tests/support/h264_units.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -328,17 +329,27 @@ TEST_F(EngineTest, keeps_streaming_when_no_better_format_exists)
     engine_->Stop();
 }
 
-// Packets with depth whose pictures never come back (here: not H.264 at
-// all) hold only a bounded number of records, and Stop frees the rest.
-TEST_F(EngineTest, depth_records_of_lost_pictures_are_bounded_and_freed)
+// A packet's depth record is freed when its picture comes back; packets
+// whose pictures never do (here: not H.264 at all) hold only a bounded
+// number of records, and Stop frees the rest.
+TEST_F(EngineTest, depth_records_are_freed_with_their_pictures_or_bounded)
 {
     Make();
     engine_->Start();
     if (!CodecLibrariesBound())
         GTEST_SKIP() << "no codec libraries";
     engine_->OnConnectionReceived(ConnectionType::Wifi, kPhoneFormats, 4);
-    const std::uint8_t noise[] = {0, 0, 0, 1, 0x65, 0x12, 0x34};
     const std::uint8_t depth[8] = {};
+    const auto units = test::ReadH264Units(TALVIK_TEST_STREAMS_DIR "quadrants-640x480.h264units");
+    ASSERT_FALSE(units.empty());
+    for (const auto& unit : units)
+        engine_->OnVideoDataWithDepth(unit.data(), static_cast<std::uint32_t>(unit.size()), 0, 2, 2, depth,
+                                      sizeof depth);
+    engine_->Tick(16);
+    EXPECT_EQ(engine_->depthRecordsWaiting(), 0u);
+    EXPECT_GE(Count("Showing video parameters"), 1);
+
+    const std::uint8_t noise[] = {0, 0, 0, 1, 0x65, 0x12, 0x34};
     for (int i = 0; i < 40; ++i)
         engine_->OnVideoDataWithDepth(noise, sizeof noise, 0, 2, 2, depth, sizeof depth);
     EXPECT_EQ(engine_->depthRecordsWaiting(), DepthRecords::kMaxWaiting);

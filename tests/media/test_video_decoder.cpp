@@ -9,14 +9,13 @@
 #include "media/codec_library.h"
 #include "media/pixel_format.h"
 #include "tests/support/fake_config_store.h"
+#include "tests/support/h264_units.h"
 #include "tests/support/log_recorder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,20 +24,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The access units of a test stream: each preceded by its 32-bit
-// little-endian size.
 std::vector<Bytes> ReadUnits(const std::string& name)
 {
-    std::ifstream in(std::string(TALVIK_TEST_DATA_DIR) + name, std::ios::binary);
-    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<Bytes> units;
-    for (std::size_t at = 0; at + 4 <= file.size();) {
-        const std::size_t size = file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::size_t{file[at + 3]} << 24;
-        at += 4;
-        units.emplace_back(file.begin() + at, file.begin() + at + size);
-        at += size;
-    }
-    return units;
+    return test::ReadH264Units(std::string(TALVIK_TEST_DATA_DIR) + name);
 }
 
 struct Frame {

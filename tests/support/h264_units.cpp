@@ -1,0 +1,24 @@
+#include "tests/support/h264_units.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace talvik::test {
+
+std::vector<std::vector<std::uint8_t>> ReadH264Units(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::vector<std::uint8_t>> units;
+    for (std::size_t at = 0; at + 4 <= file.size();) {
+        const std::size_t size = file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::size_t{file[at + 3]} << 24;
+        at += 4;
+        if (size > file.size() - at)
+            break;
+        units.emplace_back(file.begin() + at, file.begin() + at + size);
+        at += size;
+    }
+    return units;
+}
+
+} // namespace talvik::test
