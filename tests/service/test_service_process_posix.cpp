@@ -4,16 +4,15 @@
 // tells the tray (played by the test, or absent so that the stand-in tray
 // program is started) and stops in order on SIGTERM with exit code 0.
 // "install" writes and enables a systemd user unit.
+#include "tests/service/service_rig_posix.h"
 #include "tests/service/tray_server_posix.h"
 #include "tests/support/phonesim_process.h"
-#include "tests/support/uv_peer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -24,61 +23,7 @@ using talvik::test::WriteFile;
 
 namespace {
 
-// A private configuration (install directory, WiFi port, runtime directory,
-// usbmuxd address) with loglevel 3, and a stand-in "talviktray" that
-// appends a line per start to "tray-starts.txt": its argument count, its
-// argument and its blocked-signal mask.
-class ServiceRig {
-public:
-    ServiceRig() : install_(root_.File("install")), run_(root_.File("run")), port_(talvik::test::UvPeer::FreePort())
-    {
-        std::filesystem::create_directory(install_);
-        std::filesystem::create_directory(run_);
-        WriteFile(root_.File("talvik.conf"),
-                  "[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TalvikDrivers]\n"
-                  "UninstallString=" + install_ + "/uninstall.sh\n"
-                  "[Software\\Talvik\\Vidrelo]\n"
-                  "Port=" + std::to_string(port_) + "\n");
-        WriteFile(install_ + "/Vidrelo.ini", "[logging]\nloglevel=3\n");
-        WriteFile(install_ + "/talviktray",
-                  "#!/bin/sh\necho \"$# $1 $(grep SigBlk /proc/$$/status)\" >> \"${0%/*}/tray-starts.txt\"\n");
-        EXPECT_EQ(chmod((install_ + "/talviktray").c_str(), 0755), 0);
-    }
-
-    void Start(const std::string& usbmuxd)
-    {
-        service_ = std::make_unique<HelperProcess>(
-            talvik::test::SiblingProgram("TalvikSvc"), std::vector<std::string>{},
-            std::vector<std::string>{"TALVIK_CONFIG_DIR=" + root_.path(), "XDG_RUNTIME_DIR=" + run_,
-                                     "USBMUXD_SOCKET_ADDRESS=" + usbmuxd});
-    }
-    // SIGTERM; the exit code.
-    std::optional<int> Stop()
-    {
-        service_->Stop();
-        return service_->Wait(0ms);
-    }
-
-    std::uint16_t port() const { return port_; }
-    std::string trayEndpoint() const { return run_ + "/talvikpipe"; }
-    std::string unusedUsbmuxd() const { return "UNIX:" + root_.File("no-usbmuxd"); }
-    std::string Log() const { return ReadFile(install_ + "/log.txt"); }
-    std::string TrayStarts() const { return ReadFile(install_ + "/tray-starts.txt"); }
-
-    bool WaitFor(const std::function<bool()>& done) const
-    {
-        for (int i = 0; i < 500 && !done(); ++i)
-            std::this_thread::sleep_for(20ms);
-        return done();
-    }
-
-private:
-    TempDir root_;
-    std::string install_;
-    std::string run_;
-    std::uint16_t port_;
-    std::unique_ptr<HelperProcess> service_;
-};
+using talvik::test::ServiceRig;
 
 enum class Via { kWifi, kUsb };
 

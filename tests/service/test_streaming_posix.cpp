@@ -3,18 +3,16 @@
 // camview reads the pictures and changes the request, and writes the tone
 // to the ring-file microphone.
 #include "media/pixel_format.h"
+#include "tests/service/service_rig_posix.h"
 #include "tests/support/phonesim_process.h"
-#include "tests/support/uv_peer.h"
 #include "tools/camview/picture_rgb.h"
 #include "tools/phonesim/frame_code.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -25,93 +23,35 @@ using talvik::test::WriteFile;
 
 namespace {
 
-// The service with a private configuration: WiFi port, install directory
-// (log, loglevel 3) and runtime directory, where the file camera and the
-// ring file are made; usbmuxd is looked for at `usbmuxd`.
-class StreamingRig {
-public:
-    explicit StreamingRig(const std::string& usbmuxd) : install_(root_.File("install")), run_(root_.File("run")), port_(talvik::test::UvPeer::FreePort())
-    {
-        std::filesystem::create_directory(install_);
-        std::filesystem::create_directory(run_);
-        WriteFile(root_.File("talvik.conf"),
-                  "[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TalvikDrivers]\n"
-                  "UninstallString=" + install_ + "/uninstall.sh\n"
-                  "[Software\\Talvik\\Vidrelo]\n"
-                  "Port=" + std::to_string(port_) + "\n");
-        WriteFile(install_ + "/Vidrelo.ini", "[logging]\nloglevel=3\n");
-        // The tray is not under test.
-        WriteFile(install_ + "/talviktray", "#!/bin/sh\n");
-        EXPECT_EQ(chmod((install_ + "/talviktray").c_str(), 0755), 0);
-        service_ = std::make_unique<HelperProcess>(
-            talvik::test::SiblingProgram("TalvikSvc"), std::vector<std::string>{},
-            std::vector<std::string>{"TALVIK_CONFIG_DIR=" + root_.path(), "XDG_RUNTIME_DIR=" + run_,
-                                     "USBMUXD_SOCKET_ADDRESS=" + usbmuxd});
-    }
+// camview on the rig's camera: its exit code, with its output in `output`.
+std::optional<int> Camview(const talvik::test::ServiceRig& rig, const std::vector<std::string>& arguments,
+                           std::string* output = nullptr)
+{
+    std::vector<std::string> all{"--file", rig.camera()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    HelperProcess camview(talvik::test::SiblingProgram("camview"), all);
+    const std::optional<int> code = camview.Wait(20s);
+    if (output)
+        *output = camview.Output();
+    return code;
+}
 
-    std::optional<int> Stop()
-    {
-        service_->Stop();
-        return service_->Wait(0ms);
+// The first whole picture camview streams that has `bytes` bytes (an older
+// format's picture may still come first).
+std::vector<std::uint8_t> Grab(const talvik::test::ServiceRig& rig, std::uint32_t bytes)
+{
+    const std::string out = rig.File("picture.raw");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        HelperProcess shell("/bin/sh", {"-c", "\"$0\" --file \"$1\" --raw --timeout 5 2>/dev/null | head -c $2 > \"$3\"",
+                                        talvik::test::SiblingProgram("camview"), rig.camera(),
+                                        std::to_string(bytes), out});
+        EXPECT_EQ(shell.Wait(20s), 0);
+        const std::string picture = ReadFile(out);
+        if (picture.size() == bytes)
+            return {picture.begin(), picture.end()};
     }
-
-    std::uint16_t port() const { return port_; }
-    std::string camera() const { return run_ + "/talvik/camera"; }
-    std::string ring() const { return run_ + "/talvik/audio"; }
-    std::string Log() const { return ReadFile(install_ + "/log.txt"); }
-    int Count(const std::string& line) const
-    {
-        const std::string log = Log();
-        int count = 0;
-        for (std::size_t at = log.find("] " + line + "\n"); at != std::string::npos;
-             at = log.find("] " + line + "\n", at + 1))
-            ++count;
-        return count;
-    }
-
-    bool WaitFor(const std::function<bool()>& done) const
-    {
-        for (int i = 0; i < 500 && !done(); ++i)
-            std::this_thread::sleep_for(20ms);
-        return done();
-    }
-
-    // camview's exit code, with its output in `output`.
-    std::optional<int> Camview(const std::vector<std::string>& arguments, std::string* output = nullptr) const
-    {
-        std::vector<std::string> all{"--file", camera()};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        HelperProcess camview(talvik::test::SiblingProgram("camview"), all);
-        const std::optional<int> code = camview.Wait(20s);
-        if (output)
-            *output = camview.Output();
-        return code;
-    }
-
-    // The first whole picture camview streams that has `bytes` bytes (an
-    // older format's picture may still come first).
-    std::vector<std::uint8_t> Grab(std::uint32_t bytes) const
-    {
-        const std::string out = root_.File("picture.raw");
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            HelperProcess shell("/bin/sh", {"-c", "\"$0\" --file \"$1\" --raw --timeout 5 2>/dev/null | head -c $2 > \"$3\"",
-                                            talvik::test::SiblingProgram("camview"), camera(),
-                                            std::to_string(bytes), out});
-            EXPECT_EQ(shell.Wait(20s), 0);
-            const std::string picture = ReadFile(out);
-            if (picture.size() == bytes)
-                return {picture.begin(), picture.end()};
-        }
-        return {};
-    }
-
-private:
-    TempDir root_;
-    std::string install_;
-    std::string run_;
-    std::uint16_t port_;
-    std::unique_ptr<HelperProcess> service_;
-};
+    return {};
+}
 
 // The simulator's frame number in a picture that fills the whole buffer.
 std::optional<std::uint32_t> FrameNumber(const std::vector<std::uint8_t>& bytes, std::uint32_t width,
@@ -142,7 +82,8 @@ void StreamAndCheck(Via via)
         phone = talvik::test::StartPhonesim({"usb", "--usbmuxd", usbmuxd, "--usb-detached", "--duration", "40"});
         ASSERT_TRUE(phone->WaitForOutput("usbmuxd: listening on", 10s)) << phone->Output();
     }
-    StreamingRig rig(usbmuxd);
+    talvik::test::ServiceRig rig;
+    rig.Start(usbmuxd);
     // The status screen shows the camera file's own 1280 x 720 NV12 first,
     // which is then the size asked of the phone.
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("CreateFormatBitmap: '1280x720 NV12 at 30 fps'") == 1; }))
@@ -154,25 +95,25 @@ void StreamAndCheck(Via via)
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 1280 x 720 at 30 fps") == 1; })) << rig.Log();
     EXPECT_EQ(rig.Count("StartStreaming: 640 x 480 at 30 fps"), 0);
     std::this_thread::sleep_for(500ms); // pictures of the new stream
-    std::vector<std::uint8_t> picture = rig.Grab(1382400);
+    std::vector<std::uint8_t> picture = Grab(rig, 1382400);
     const std::optional<std::uint32_t> first = FrameNumber(picture, 1280, 720, talvik::kPixelNv12);
     ASSERT_TRUE(first);
 
     // Another format of the same size: the same pattern, later frames.
-    ASSERT_EQ(rig.Camview({"--request", "1280x720", "YUY2"}), 0);
-    picture = rig.Grab(1843200);
+    ASSERT_EQ(Camview(rig, {"--request", "1280x720", "YUY2"}), 0);
+    picture = Grab(rig, 1843200);
     const std::optional<std::uint32_t> second = FrameNumber(picture, 1280, 720, talvik::kPixelYuy2);
     ASSERT_TRUE(second);
     EXPECT_GT(*second, *first);
 
     // A smaller request makes the service ask the phone for it.
-    ASSERT_EQ(rig.Camview({"--request", "640x480", "NV12"}), 0);
+    ASSERT_EQ(Camview(rig, {"--request", "640x480", "NV12"}), 0);
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 640 x 480 at 30 fps") == 1; })) << rig.Log();
     EXPECT_EQ(rig.Count("Video resolution changed, reconnecting to change client resolution from 1280 x 720 to "
                         "640 x 480"),
               1);
     std::this_thread::sleep_for(500ms);
-    picture = rig.Grab(460800);
+    picture = Grab(rig, 460800);
     const std::optional<std::uint32_t> third = FrameNumber(picture, 640, 480, talvik::kPixelNv12);
     ASSERT_TRUE(third);
 
@@ -197,7 +138,7 @@ void StreamAndCheck(Via via)
     // frame number.
     phone->Stop();
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("ConnectionDisconnected") == 1; })) << rig.Log();
-    picture = rig.Grab(460800);
+    picture = Grab(rig, 460800);
     ASSERT_EQ(picture.size(), 460800u);
     EXPECT_FALSE(FrameNumber(picture, 640, 480, talvik::kPixelNv12));
 

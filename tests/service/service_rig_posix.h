@@ -1,0 +1,51 @@
+// TalvikSvc as a separate process with a private configuration: a free WiFi
+// port, an install directory (log.txt at loglevel 3) and a runtime
+// directory, where the tray socket, the file camera and the ring-file
+// microphone are made. A stand-in "talviktray" in the install directory
+// appends a line per start to "tray-starts.txt": its argument count, its
+// argument and its blocked-signal mask.
+#pragma once
+
+#include "tests/support/helper_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace talvik::test {
+
+class ServiceRig {
+public:
+    ServiceRig();
+
+    // Starts the service with its USB library pointed at `usbmuxd`.
+    void Start(const std::string& usbmuxd);
+    // SIGTERM; the exit code.
+    std::optional<int> Stop();
+
+    std::uint16_t port() const { return port_; }
+    std::string trayEndpoint() const { return run_ + "/talvikpipe"; }
+    std::string camera() const { return run_ + "/talvik/camera"; }
+    std::string ring() const { return run_ + "/talvik/audio"; }
+    std::string unusedUsbmuxd() const { return "UNIX:" + root_.File("no-usbmuxd"); }
+    std::string File(const std::string& name) const { return root_.File(name); }
+    std::string Log() const;
+    // How many log lines read exactly `line` after their time stamp.
+    int Count(const std::string& line) const;
+    std::string TrayStarts() const;
+
+    // Polls `done` for up to 10 s.
+    bool WaitFor(const std::function<bool()>& done) const;
+
+private:
+    TempDir root_;
+    std::string install_;
+    std::string run_;
+    std::uint16_t port_;
+    std::unique_ptr<HelperProcess> service_;
+};
+
+} // namespace talvik::test
