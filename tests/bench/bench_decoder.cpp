@@ -11,12 +11,12 @@
 // thread's CPU clock (decoding and scaling run on the calling thread), so
 // that other load on the machine touches both alike. Goal: ratio (decoder /
 // bare) <= 1.05, and no allocation per frame in steady state.
-#include "base/config.h"
 #include "media/codec_library.h"
 #include "media/pixel_format.h"
 #include "media/video_decoder.h"
 #include "tests/bench/allocation_counter.h"
-#include "tests/support/fake_config_store.h"
+#include "tests/bench/cpu_time.h"
+#include "tests/bench/system_codecs.h"
 #include "tools/phonesim/h264_encoder.h"
 
 #include <benchmark/benchmark.h>
@@ -106,13 +106,6 @@ void DecodeStream(VideoDecoder& decoder, const Units& units)
 AVPixelFormat ScalerFormat(std::int32_t format)
 {
     return format == kPixelArgb32 ? AV_PIX_FMT_BGRA : format == kPixelNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUYV422;
-}
-
-double ThreadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 // The same libraries called directly: send, receive, scale into the buffer.
@@ -207,13 +200,13 @@ void BM_DecodeAndScale(benchmark::State& state, int width, int height, std::int3
     std::uint64_t allocations = 0;
     for (auto _ : state) {
         const std::uint64_t before = bench::AllocationCount();
-        const double start = ThreadSeconds();
+        const double start = bench::CallingThreadCpuSeconds();
         DecodeStream(decoder, units);
-        const double middle = ThreadSeconds();
+        const double middle = bench::CallingThreadCpuSeconds();
         allocations += bench::AllocationCount() - before;
         bare.Run(units);
         decoderSeconds += middle - start;
-        bareSeconds += ThreadSeconds() - middle;
+        bareSeconds += bench::CallingThreadCpuSeconds() - middle;
     }
     if (camera.frames != bare.frames || camera.frames != kFrames * static_cast<int>(state.iterations())) {
         state.SkipWithError("frames were lost");
@@ -232,12 +225,8 @@ const char* kFormatNames[] = {"ARGB32", "NV12", "YUY2"};
 
 int main(int argc, char** argv)
 {
-    test::FakeConfigStore config;
-    config.SetString(kUninstallKey, kUninstallValue, "/nonexistent/uninstall");
-    if (!LoadCodecLibraries(config)) {
-        std::fprintf(stderr, "the codec libraries cannot be bound\n");
+    if (!bench::BindSystemCodecLibraries())
         return 1;
-    }
     // The decoder's set-up lines are not the benchmark's output.
     spdlog::set_level(spdlog::level::warn);
     for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{1280, 720}})

@@ -11,6 +11,8 @@
 #include "media/video_driver.h"
 #include "session/phone_session.h"
 #include "tests/bench/allocation_counter.h"
+#include "tests/bench/cpu_time.h"
+#include "tests/bench/system_codecs.h"
 #include "tests/support/fake_config_store.h"
 
 #include <benchmark/benchmark.h>
@@ -82,13 +84,6 @@ void PlainFill(VideoDriver& camera)
     camera.CommitOutputBuffer(buffer, FrameBytes(format, width, height));
 }
 
-double ThreadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 void BM_StatusFrame(benchmark::State& state, std::int32_t format)
 {
     test::FakeConfigStore config;
@@ -107,13 +102,13 @@ void BM_StatusFrame(benchmark::State& state, std::int32_t format)
     std::uint64_t allocations = 0;
     for (auto _ : state) {
         const std::uint64_t before = bench::AllocationCount();
-        const double start = ThreadSeconds();
+        const double start = bench::CallingThreadCpuSeconds();
         screen.PaintStatusFrame(camera, links, true, now, picture, overlayUntil);
-        const double middle = ThreadSeconds();
+        const double middle = bench::CallingThreadCpuSeconds();
         allocations += bench::AllocationCount() - before;
         PlainFill(camera);
         statusSeconds += middle - start;
-        fillSeconds += ThreadSeconds() - middle;
+        fillSeconds += bench::CallingThreadCpuSeconds() - middle;
     }
     const double frames = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
     state.counters["status_ms"] = statusSeconds * 1000 / frames;
@@ -126,12 +121,8 @@ void BM_StatusFrame(benchmark::State& state, std::int32_t format)
 
 int main(int argc, char** argv)
 {
-    test::FakeConfigStore config;
-    config.SetString(kUninstallKey, kUninstallValue, "/nonexistent/uninstall");
-    if (!LoadCodecLibraries(config)) {
-        std::fprintf(stderr, "the codec libraries cannot be bound\n");
+    if (!bench::BindSystemCodecLibraries())
         return 1;
-    }
     spdlog::set_level(spdlog::level::warn);
     for (std::int32_t format : {kPixelArgb32, kPixelNv12, kPixelYuy2})
         benchmark::RegisterBenchmark((std::string("1080p/") + PixelFormatName(format)).c_str(), BM_StatusFrame,

@@ -16,6 +16,10 @@ double ProcessCpuSeconds();
 // 10 ms ticks, too coarse for an idle thread); 0 once the thread has gone.
 double ThreadCpuSeconds(pid_t tid);
 
+// CPU time of the calling thread (CLOCK_THREAD_CPUTIME_ID): work measured
+// this way is not charged for other load on the machine.
+double CallingThreadCpuSeconds();
+
 // The calling thread's id as the kernel numbers it.
 pid_t CurrentThreadId();
 
