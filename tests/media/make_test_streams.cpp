@@ -8,6 +8,7 @@
 //   top left  Y 81  U 90  V 240 (red)     top right    Y 145 U 54  V 34  (green)
 //   bottom left Y 41 U 240 V 110 (blue)   bottom right Y 210 U 16  V 146 (yellow)
 // Usage: make_test_streams <directory>
+#include "base/byte_order.h"
 #include "tools/phonesim/h264_encoder.h"
 
 #include <cstdio>
@@ -68,9 +69,9 @@ bool WriteStream(const std::string& directory, int width, int height)
             return false;
         }
         const std::uint32_t size = static_cast<std::uint32_t>(accessUnit.size());
-        const char prefix[4] = {static_cast<char>(size), static_cast<char>(size >> 8), static_cast<char>(size >> 16),
-                                static_cast<char>(size >> 24)};
-        out.write(prefix, sizeof prefix);
+        std::uint8_t prefix[4];
+        talvik::StoreU32Le(prefix, size);
+        out.write(reinterpret_cast<const char*>(prefix), sizeof prefix);
         out.write(reinterpret_cast<const char*>(accessUnit.data()), static_cast<std::streamsize>(size));
     }
     out.close();
@@ -89,7 +90,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: make_test_streams <directory>\n");
         return 2;
     }
-    for (const auto [w, h] : {std::pair{1280, 720}, std::pair{640, 480}, std::pair{1920, 1080}})
+    for (const auto& [w, h] : {std::pair{1280, 720}, std::pair{640, 480}, std::pair{1920, 1080}})
         if (!WriteStream(argv[1], w, h))
             return 1;
     return 0;

@@ -2,6 +2,7 @@
 // process: the default camera file is made, camview changes the request,
 // the service side commits a known picture and camview saves it as PNG.
 // Also corrupt and hostile files, and requests rewritten while being read.
+#include "base/byte_order.h"
 #include "media/camera_channel.h"
 #include "media/camera_file.h"
 #include "media/mapped_file.h"
@@ -167,8 +168,8 @@ void Poke(const std::string& path, off_t offset, std::uint32_t value)
 {
     const int fd = open(path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    const std::uint8_t bytes[4] = {std::uint8_t(value), std::uint8_t(value >> 8), std::uint8_t(value >> 16),
-                                   std::uint8_t(value >> 24)};
+    std::uint8_t bytes[4];
+    talvik::StoreU32Le(bytes, value);
     ASSERT_EQ(pwrite(fd, bytes, 4, offset), 4);
     close(fd);
 }

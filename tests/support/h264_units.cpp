@@ -1,5 +1,7 @@
 #include "tests/support/h264_units.h"
 
+#include "base/byte_order.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -11,7 +13,7 @@ std::vector<std::vector<std::uint8_t>> ReadH264Units(const std::string& path)
     const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::vector<std::uint8_t>> units;
     for (std::size_t at = 0; at + 4 <= file.size();) {
-        const std::size_t size = file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::size_t{file[at + 3]} << 24;
+        const std::size_t size = LoadU32Le(file.data() + at);
         at += 4;
         if (size > file.size() - at)
             break;
