@@ -26,9 +26,6 @@ VidreloEngine::VidreloEngine(Edges edges)
     // the status screen's NV12 and YUY2 drawing then do without it.
     if (LoadCodecLibraries(config_))
         StartDrawingLibrary();
-    framesShown_ = 0;
-    sourceWidth_ = 0;
-    sourceHeight_ = 0;
     statusScreen_ = std::make_unique<StatusScreen>(config_);
     appleServiceRunning_ = desktop_.IsAppleMobileDeviceServiceRunning();
 }
