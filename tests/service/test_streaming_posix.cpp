@@ -23,45 +23,31 @@ using talvik::test::WriteFile;
 
 namespace {
 
-// camview on the rig's camera: its exit code, with its output in `output`.
-std::optional<int> Camview(const talvik::test::ServiceRig& rig, const std::vector<std::string>& arguments,
-                           std::string* output = nullptr)
-{
-    std::vector<std::string> all{"--file", rig.camera()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    HelperProcess camview(talvik::test::SiblingProgram("camview"), all);
-    const std::optional<int> code = camview.Wait(20s);
-    if (output)
-        *output = camview.Output();
-    return code;
-}
-
-// The first whole picture camview streams that has `bytes` bytes (an older
-// format's picture may still come first).
-std::vector<std::uint8_t> Grab(const talvik::test::ServiceRig& rig, std::uint32_t bytes)
-{
-    const std::string out = rig.File("picture.raw");
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        HelperProcess shell("/bin/sh", {"-c", "\"$0\" --file \"$1\" --raw --timeout 5 2>/dev/null | head -c $2 > \"$3\"",
-                                        talvik::test::SiblingProgram("camview"), rig.camera(),
-                                        std::to_string(bytes), out});
-        EXPECT_EQ(shell.Wait(20s), 0);
-        const std::string picture = ReadFile(out);
-        if (picture.size() == bytes)
-            return {picture.begin(), picture.end()};
-    }
-    return {};
-}
-
-// The simulator's frame number in a picture that fills the whole buffer.
+// The simulator's frame number in the picture area of `bytes`, a picture
+// `width` pixels wide whose top and bottom `bars` rows are black bars.
 std::optional<std::uint32_t> FrameNumber(const std::vector<std::uint8_t>& bytes, std::uint32_t width,
-                                         std::uint32_t height, std::int32_t format)
+                                         std::uint32_t height, std::int32_t format, std::uint32_t bars = 0)
 {
     const std::optional<talvik::camview::Image> luma = talvik::camview::ToLuma(bytes, width, height, format);
     if (!luma)
         return std::nullopt;
-    return talvik::phonesim::ReadFrameCode(luma->pixels.data(), static_cast<int>(width), static_cast<int>(width),
-                                           static_cast<int>(height));
+    return talvik::phonesim::ReadFrameCode(luma->pixels.data() + std::size_t{bars} * width, static_cast<int>(width),
+                                           static_cast<int>(width), static_cast<int>(height - 2 * bars));
+}
+
+// The frame number of a picture of the stream: the first one whose code
+// can be read, for the format text drawn over the code's right end for two
+// seconds after a change can hide it.
+std::optional<std::uint32_t> GrabFrameNumber(const talvik::test::ServiceRig& rig, std::uint32_t width,
+                                             std::uint32_t height, std::int32_t format, std::uint32_t bars = 0)
+{
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    do {
+        const std::vector<std::uint8_t> picture = rig.Grab(talvik::FrameBytes(format, width, height));
+        if (std::optional<std::uint32_t> number = FrameNumber(picture, width, height, format, bars))
+            return number;
+    } while (std::chrono::steady_clock::now() < until);
+    return std::nullopt;
 }
 
 bool Sent(const std::vector<talvik::test::SentFrame>& frames, std::uint32_t number, int width)
@@ -69,17 +55,41 @@ bool Sent(const std::vector<talvik::test::SentFrame>& frames, std::uint32_t numb
     return std::ranges::any_of(frames, [&](const auto& f) { return f.number == number && f.width == width; });
 }
 
+// The 16-bit stereo tone in the ring-file microphone: more than a quarter
+// of a second of it, loud, both channels alike.
+void ExpectTone(const std::string& ring)
+{
+    ASSERT_EQ(ring.size(), 64u + 262144u);
+    std::uint64_t written = 0;
+    std::memcpy(&written, ring.data() + 24, 8);
+    EXPECT_GT(written, 44100u);
+    int loud = 0;
+    for (std::size_t at = 64; at + 4 <= ring.size(); at += 4) {
+        std::int16_t left = 0;
+        std::int16_t right = 0;
+        std::memcpy(&left, ring.data() + at, 2);
+        std::memcpy(&right, ring.data() + at + 2, 2);
+        ASSERT_EQ(left, right) << "at " << at;
+        loud += std::abs(left) > 1000;
+    }
+    EXPECT_GT(loud, 10000);
+}
+
 enum class Via { kWifi, kUsb };
 
+// Over USB the phone offers only 16:9 sizes, so that a 4:3 request is
+// letterboxed rather than asked of the phone.
 void StreamAndCheck(Via via)
 {
     TempDir usbmuxdDir;
     const std::string usbmuxd = "UNIX:" + usbmuxdDir.File("usbmuxd.sock");
+    const std::string name = via == Via::kWifi ? "wifi" : "usb";
     std::unique_ptr<HelperProcess> phone;
     if (via == Via::kUsb) {
         // The simulator first, its phone unplugged: the USB library looks
         // for usbmuxd as the service starts.
-        phone = talvik::test::StartPhonesim({"usb", "--usbmuxd", usbmuxd, "--usb-detached", "--duration", "40"});
+        phone = talvik::test::StartPhonesim({"usb", "--usbmuxd", usbmuxd, "--usb-detached", "--duration", "40",
+                                             "--formats", "1280x720@30:h264,1920x1080@30:h264"});
         ASSERT_TRUE(phone->WaitForOutput("usbmuxd: listening on", 10s)) << phone->Output();
     }
     talvik::test::ServiceRig rig;
@@ -95,57 +105,63 @@ void StreamAndCheck(Via via)
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 1280 x 720 at 30 fps") == 1; })) << rig.Log();
     EXPECT_EQ(rig.Count("StartStreaming: 640 x 480 at 30 fps"), 0);
     std::this_thread::sleep_for(500ms); // pictures of the new stream
-    std::vector<std::uint8_t> picture = Grab(rig, 1382400);
-    const std::optional<std::uint32_t> first = FrameNumber(picture, 1280, 720, talvik::kPixelNv12);
-    ASSERT_TRUE(first);
 
-    // Another format of the same size: the same pattern, later frames.
-    ASSERT_EQ(Camview(rig, {"--request", "1280x720", "YUY2"}), 0);
-    picture = Grab(rig, 1843200);
-    const std::optional<std::uint32_t> second = FrameNumber(picture, 1280, 720, talvik::kPixelYuy2);
-    ASSERT_TRUE(second);
-    EXPECT_GT(*second, *first);
-
-    // A smaller request makes the service ask the phone for it.
-    ASSERT_EQ(Camview(rig, {"--request", "640x480", "NV12"}), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 640 x 480 at 30 fps") == 1; })) << rig.Log();
-    EXPECT_EQ(rig.Count("Video resolution changed, reconnecting to change client resolution from 1280 x 720 to "
-                        "640 x 480"),
-              1);
-    std::this_thread::sleep_for(500ms);
-    picture = Grab(rig, 460800);
-    const std::optional<std::uint32_t> third = FrameNumber(picture, 640, 480, talvik::kPixelNv12);
-    ASSERT_TRUE(third);
-
-    // The tone, 16-bit stereo with both channels alike, is in the ring.
-    const std::string ring = ReadFile(rig.ring());
-    ASSERT_EQ(ring.size(), 64u + 262144u);
-    std::uint64_t written = 0;
-    std::memcpy(&written, ring.data() + 24, 8);
-    EXPECT_GT(written, 44100u); // more than a quarter of a second
-    int loud = 0;
-    for (std::size_t at = 64; at + 4 <= ring.size(); at += 4) {
-        std::int16_t left = 0;
-        std::int16_t right = 0;
-        std::memcpy(&left, ring.data() + at, 2);
-        std::memcpy(&right, ring.data() + at + 2, 2);
-        ASSERT_EQ(left, right) << "at " << at;
-        loud += std::abs(left) > 1000;
+    // Each pixel format of the same size: the pattern the right way round
+    // (its code is read from the top rows), later frames each time.
+    struct Step {
+        const char* format;
+        std::int32_t index;
+    };
+    std::vector<std::uint32_t> numbers;
+    for (const Step& step : {Step{"NV12", talvik::kPixelNv12}, Step{"YUY2", talvik::kPixelYuy2},
+                             Step{"ARGB32", talvik::kPixelArgb32}}) {
+        SCOPED_TRACE(step.format);
+        ASSERT_EQ(rig.Camview({"--request", "1280x720", step.format}), 0);
+        const std::optional<std::uint32_t> number = GrabFrameNumber(rig, 1280, 720, step.index);
+        ASSERT_TRUE(number);
+        EXPECT_TRUE(numbers.empty() || *number > numbers.back()) << *number;
+        numbers.push_back(*number);
+        rig.Snapshot("stream-" + name + "-1280x720-" + step.format);
     }
-    EXPECT_GT(loud, 10000);
+
+    // A 4:3 request: over WiFi the service asks the phone for it; over USB
+    // the 16:9 stream is letterboxed with 60-row bars.
+    ASSERT_EQ(rig.Camview({"--request", "640x480", "NV12"}), 0);
+    std::uint32_t bars = 0;
+    if (via == Via::kWifi) {
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 640 x 480 at 30 fps") == 1; })) << rig.Log();
+        EXPECT_EQ(rig.Count("Video resolution changed, reconnecting to change client resolution from 1280 x 720 to "
+                            "640 x 480"),
+                  1);
+    } else {
+        ASSERT_TRUE(rig.WaitFor([&] {
+            return rig.Count("Video resolution changed but we are already streaming best possible format") == 1;
+        })) << rig.Log();
+        EXPECT_EQ(rig.Count("output image will have black bars of 60 pixels on top and bottom"), 1);
+        bars = 60;
+    }
+    std::this_thread::sleep_for(500ms);
+    const std::optional<std::uint32_t> last = GrabFrameNumber(rig, 640, 480, talvik::kPixelNv12, bars);
+    ASSERT_TRUE(last);
+    std::vector<std::uint8_t> picture = rig.Grab(460800);
+    // The bottom bar is black (the format text may cover the top one).
+    EXPECT_TRUE(std::all_of(picture.end() - 460800 / 3 + 640 * (480 - bars), picture.end() - 460800 / 3,
+                            [](std::uint8_t y) { return y <= 16; }));
+    rig.Snapshot("stream-" + name + "-640x480-NV12");
+    ExpectTone(ReadFile(rig.ring()));
 
     // Once the phone is gone the status screen is back: pictures without a
     // frame number.
     phone->Stop();
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("ConnectionDisconnected") == 1; })) << rig.Log();
-    picture = Grab(rig, 460800);
+    picture = rig.Grab(460800);
     ASSERT_EQ(picture.size(), 460800u);
     EXPECT_FALSE(FrameNumber(picture, 640, 480, talvik::kPixelNv12));
 
     const std::vector<talvik::test::SentFrame> sent = talvik::test::SentFrames(phone->Output());
-    EXPECT_TRUE(Sent(sent, *first, 1280)) << *first;
-    EXPECT_TRUE(Sent(sent, *second, 1280)) << *second;
-    EXPECT_TRUE(Sent(sent, *third, 640)) << *third;
+    for (std::uint32_t number : numbers)
+        EXPECT_TRUE(Sent(sent, number, 1280)) << number;
+    EXPECT_TRUE(Sent(sent, *last, bars == 0 ? 640 : 1280)) << *last;
     EXPECT_EQ(rig.Stop(), 0);
     const std::string log = rig.Log();
     EXPECT_NE(log.find("] VideoDecoder initialized\n"), std::string::npos) << log;
