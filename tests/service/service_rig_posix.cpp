@@ -63,39 +63,6 @@ std::string ServiceRig::TrayStarts() const
     return ReadFile(install_ + "/tray-starts.txt");
 }
 
-std::optional<int> ServiceRig::Camview(const std::vector<std::string>& arguments, std::string* output) const
-{
-    std::vector<std::string> all{"--file", camera()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    HelperProcess camview(SiblingProgram("camview"), all);
-    const std::optional<int> code = camview.Wait(20s);
-    if (output)
-        *output = camview.Output();
-    return code;
-}
-
-std::vector<std::uint8_t> ServiceRig::Grab(std::uint32_t bytes) const
-{
-    const std::string out = File("picture.raw");
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        HelperProcess shell("/bin/sh", {"-c", "\"$0\" --file \"$1\" --raw --timeout 5 2>/dev/null | head -c $2 > \"$3\"",
-                                        SiblingProgram("camview"), camera(), std::to_string(bytes), out});
-        EXPECT_EQ(shell.Wait(20s), 0);
-        const std::string picture = ReadFile(out);
-        if (picture.size() == bytes)
-            return {picture.begin(), picture.end()};
-    }
-    return {};
-}
-
-void ServiceRig::Snapshot(const std::string& name) const
-{
-    const std::filesystem::path directory =
-        std::filesystem::path(SiblingProgram("camview")).parent_path().parent_path() / "snapshots";
-    std::filesystem::create_directories(directory);
-    EXPECT_EQ(Camview({"--snapshot", (directory / (name + ".png")).string()}), 0) << name;
-}
-
 bool ServiceRig::WaitFor(const std::function<bool()>& done) const
 {
     for (int i = 0; i < 500 && !done(); ++i)

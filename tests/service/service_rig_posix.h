@@ -6,6 +6,7 @@
 // argument and its blocked-signal mask.
 #pragma once
 
+#include "tests/service/camera_probe_posix.h"
 #include "tests/support/helper_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -14,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace talvik::test {
 
@@ -38,14 +38,8 @@ public:
     int Count(const std::string& line) const;
     std::string TrayStarts() const;
 
-    // camview on the rig's camera: its exit code, with its output in `output`.
-    std::optional<int> Camview(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
-    // The first whole picture of `bytes` bytes that camview streams (an
-    // older format's picture may still come first); empty when none came.
-    std::vector<std::uint8_t> Grab(std::uint32_t bytes) const;
-    // Saves the next picture as snapshots/NAME.png in the build directory,
-    // for people to look at: the golden images of the README.
-    void Snapshot(const std::string& name) const;
+    // What a consumer of the rig's camera sees.
+    CameraProbe cameraProbe() const { return CameraProbe(camera()); }
 
     // Polls `done` for up to 10 s.
     bool WaitFor(const std::function<bool()>& done) const;

@@ -59,10 +59,10 @@ std::vector<bool> DrawnMask(const Image& luma, const Area& area)
     return mask;
 }
 
-Image Luma(const ServiceRig& rig, std::uint32_t width, std::uint32_t height, std::int32_t format)
+Image Luma(const talvik::test::CameraProbe& camera, std::uint32_t width, std::uint32_t height, std::int32_t format)
 {
     std::optional<Image> luma =
-        talvik::camview::ToLuma(rig.Grab(talvik::FrameBytes(format, width, height)), width, height, format);
+        talvik::camview::ToLuma(camera.Grab(talvik::FrameBytes(format, width, height)), width, height, format);
     EXPECT_TRUE(luma);
     return luma ? *luma : Image{width, height, std::vector<std::uint8_t>(std::size_t{width} * height)};
 }
@@ -91,6 +91,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
     ASSERT_TRUE(phone->WaitForOutput("usbmuxd: listening on", 10s)) << phone->Output();
     ServiceRig rig;
     rig.Start(usbmuxd);
+    const talvik::test::CameraProbe camera = rig.cameraProbe();
     // The service's own view of the network decides whether the WiFi icon
     // is drawn; the USB icon sits beside it, or in its place.
     const bool network = talvik::CheckNetworkAvailable();
@@ -111,12 +112,12 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
         const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
         const std::string format = talvik::PixelFormatName(c.format);
         SCOPED_TRACE(size + " " + format);
-        ASSERT_EQ(rig.Camview({"--request", size, format}), 0);
+        ASSERT_EQ(camera.Camview({"--request", size, format}), 0);
         ASSERT_TRUE(rig.WaitFor(
             [&] { return rig.Count("CreateFormatBitmap: '" + size + " " + format + " at 30 fps'") == 1; }))
             << rig.Log();
-        const Image luma = Luma(rig, c.width, c.height, c.format);
-        rig.Snapshot("status-" + size + "-" + format);
+        const Image luma = Luma(camera, c.width, c.height, c.format);
+        camera.Snapshot("status-" + size + "-" + format);
 
         // The spinner, a ring about 62 pixels across, fills the 64 x 64
         // square in the middle, and nothing else is drawn around it.
@@ -161,7 +162,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
     const Area usbIcon{usbLeft, 10, usbLeft + 120, 130};
     std::set<std::vector<bool>> blinking;
     for (int i = 0; i < 4; ++i) {
-        blinking.insert(DrawnMask(Luma(rig, 1920, 1080, talvik::kPixelArgb32), usbIcon));
+        blinking.insert(DrawnMask(Luma(camera, 1920, 1080, talvik::kPixelArgb32), usbIcon));
         std::this_thread::sleep_for(600ms);
     }
     ASSERT_EQ(blinking.size(), 2u);
@@ -174,7 +175,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("usbmuxd_get_device_list = 1 | valid devices: 1") > 0; }))
         << rig.Log();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(DrawnMask(Luma(rig, 1920, 1080, talvik::kPixelArgb32), usbIcon), plain) << i;
+        EXPECT_EQ(DrawnMask(Luma(camera, 1920, 1080, talvik::kPixelArgb32), usbIcon), plain) << i;
         std::this_thread::sleep_for(600ms);
     }
     EXPECT_EQ(rig.Stop(), 0);

@@ -5,8 +5,6 @@
 #include "media/pixel_format.h"
 #include "tests/service/service_rig_posix.h"
 #include "tests/support/phonesim_process.h"
-#include "tools/camview/picture_rgb.h"
-#include "tools/phonesim/frame_code.h"
 
 #include <gtest/gtest.h>
 
@@ -22,33 +20,6 @@ using talvik::test::TempDir;
 using talvik::test::WriteFile;
 
 namespace {
-
-// The simulator's frame number in the picture area of `bytes`, a picture
-// `width` pixels wide whose top and bottom `bars` rows are black bars.
-std::optional<std::uint32_t> FrameNumber(const std::vector<std::uint8_t>& bytes, std::uint32_t width,
-                                         std::uint32_t height, std::int32_t format, std::uint32_t bars = 0)
-{
-    const std::optional<talvik::camview::Image> luma = talvik::camview::ToLuma(bytes, width, height, format);
-    if (!luma)
-        return std::nullopt;
-    return talvik::phonesim::ReadFrameCode(luma->pixels.data() + std::size_t{bars} * width, static_cast<int>(width),
-                                           static_cast<int>(width), static_cast<int>(height - 2 * bars));
-}
-
-// The frame number of a picture of the stream: the first one whose code
-// can be read, for the format text drawn over the code's right end for two
-// seconds after a change can hide it.
-std::optional<std::uint32_t> GrabFrameNumber(const talvik::test::ServiceRig& rig, std::uint32_t width,
-                                             std::uint32_t height, std::int32_t format, std::uint32_t bars = 0)
-{
-    const auto until = std::chrono::steady_clock::now() + 3s;
-    do {
-        const std::vector<std::uint8_t> picture = rig.Grab(talvik::FrameBytes(format, width, height));
-        if (std::optional<std::uint32_t> number = FrameNumber(picture, width, height, format, bars))
-            return number;
-    } while (std::chrono::steady_clock::now() < until);
-    return std::nullopt;
-}
 
 bool Sent(const std::vector<talvik::test::SentFrame>& frames, std::uint32_t number, int width)
 {
@@ -94,6 +65,7 @@ void StreamAndCheck(Via via)
     }
     talvik::test::ServiceRig rig;
     rig.Start(usbmuxd);
+    const talvik::test::CameraProbe camera = rig.cameraProbe();
     // The status screen shows the camera file's own 1280 x 720 NV12 first,
     // which is then the size asked of the phone.
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("CreateFormatBitmap: '1280x720 NV12 at 30 fps'") == 1; }))
@@ -116,17 +88,17 @@ void StreamAndCheck(Via via)
     for (const Step& step : {Step{"NV12", talvik::kPixelNv12}, Step{"YUY2", talvik::kPixelYuy2},
                              Step{"ARGB32", talvik::kPixelArgb32}}) {
         SCOPED_TRACE(step.format);
-        ASSERT_EQ(rig.Camview({"--request", "1280x720", step.format}), 0);
-        const std::optional<std::uint32_t> number = GrabFrameNumber(rig, 1280, 720, step.index);
+        ASSERT_EQ(camera.Camview({"--request", "1280x720", step.format}), 0);
+        const std::optional<std::uint32_t> number = camera.FrameNumber(1280, 720, step.index);
         ASSERT_TRUE(number);
         EXPECT_TRUE(numbers.empty() || *number > numbers.back()) << *number;
         numbers.push_back(*number);
-        rig.Snapshot("stream-" + name + "-1280x720-" + step.format);
+        camera.Snapshot("stream-" + name + "-1280x720-" + step.format);
     }
 
     // A 4:3 request: over WiFi the service asks the phone for it; over USB
     // the 16:9 stream is letterboxed with 60-row bars.
-    ASSERT_EQ(rig.Camview({"--request", "640x480", "NV12"}), 0);
+    ASSERT_EQ(camera.Camview({"--request", "640x480", "NV12"}), 0);
     std::uint32_t bars = 0;
     if (via == Via::kWifi) {
         ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 640 x 480 at 30 fps") == 1; })) << rig.Log();
@@ -141,22 +113,22 @@ void StreamAndCheck(Via via)
         bars = 60;
     }
     std::this_thread::sleep_for(500ms);
-    const std::optional<std::uint32_t> last = GrabFrameNumber(rig, 640, 480, talvik::kPixelNv12, bars);
+    const std::optional<std::uint32_t> last = camera.FrameNumber(640, 480, talvik::kPixelNv12, bars);
     ASSERT_TRUE(last);
-    std::vector<std::uint8_t> picture = rig.Grab(460800);
+    std::vector<std::uint8_t> picture = camera.Grab(460800);
     // The bottom bar is black (the format text may cover the top one).
     EXPECT_TRUE(std::all_of(picture.end() - 460800 / 3 + 640 * (480 - bars), picture.end() - 460800 / 3,
                             [](std::uint8_t y) { return y <= 16; }));
-    rig.Snapshot("stream-" + name + "-640x480-NV12");
+    camera.Snapshot("stream-" + name + "-640x480-NV12");
     ExpectTone(ReadFile(rig.ring()));
 
     // Once the phone is gone the status screen is back: pictures without a
     // frame number.
     phone->Stop();
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("ConnectionDisconnected") == 1; })) << rig.Log();
-    picture = rig.Grab(460800);
+    picture = camera.Grab(460800);
     ASSERT_EQ(picture.size(), 460800u);
-    EXPECT_FALSE(FrameNumber(picture, 640, 480, talvik::kPixelNv12));
+    EXPECT_FALSE(talvik::test::ReadFrameNumber(picture, 640, 480, talvik::kPixelNv12));
 
     const std::vector<talvik::test::SentFrame> sent = talvik::test::SentFrames(phone->Output());
     for (std::uint32_t number : numbers)
