@@ -11,6 +11,7 @@ apt_install \
     libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev \
     googletest libgtest-dev libgmock-dev libbenchmark-dev \
     clang libclang-rt-14-dev \
-    libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus \
+    libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus python3-gi \
+    libnotify-dev \
     libpng-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core python3-cairo \
     pulseaudio pulseaudio-utils
