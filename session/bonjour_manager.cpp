@@ -3,10 +3,9 @@
 #include "session/socket_poll.h"
 
 #include "base/byte_order.h"
-#include "base/phone_link.h"
 
 #include <spdlog/spdlog.h>
-#include <uv.h> // getaddrinfo and the address texts, on both targets
+#include <uv.h> // host lookups and the address texts, on both targets
 
 #include <cstring>
 #include <string>
@@ -43,13 +42,27 @@ void TALVIK_DNSSD_API register_reply(DNSServiceRef, DNSServiceFlags, DNSServiceE
 
 } // namespace
 
-BonjourManager::BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver* observer)
-    : dnssd_(dnssd), observer_(observer)
+// One resolved host being looked up: first under its lookup name, then,
+// when that fails, under the whole host text.
+struct BonjourManager::Lookup {
+    uv_getaddrinfo_t request;
+    BonjourManager* self;
+    std::uint64_t generation;
+    std::string host;
+    std::string name;
+    std::string service;
+    std::uint16_t port;
+    bool wholeHost;
+};
+
+BonjourManager::BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver* observer, uv_loop_s* loop,
+                               std::uint16_t port)
+    : dnssd_(dnssd), observer_(observer), loop_(loop)
 {
     // A failed registration only makes the PC unfindable; resolving the
     // phone still works, so the result is not looked at.
-    dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr,
-                              ToNetworkOrder(kPhonePort), 0, nullptr, register_reply, this);
+    dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr, ToNetworkOrder(port),
+                              0, nullptr, register_reply, this);
 }
 
 BonjourManager::~BonjourManager()
@@ -103,6 +116,11 @@ void BonjourManager::StopResolve()
     hostEntry discarded;
     while (hosts_.try_dequeue(discarded)) {
     }
+    // Lookups in flight belong to the resolve just stopped: those not yet
+    // running are cancelled, the others are dropped when they complete.
+    ++generation_;
+    for (Lookup* lookup : lookups_)
+        uv_cancel(reinterpret_cast<uv_req_t*>(&lookup->request));
     stopped_ = true;
 }
 
@@ -165,40 +183,75 @@ void BonjourManager::ResolveNextHost()
     // "phone.local." is looked up as "phone" first: the system resolver
     // (mDNS included) knows the short name where it may not know the
     // DNS-SD form; the full text is the fallback.
-    const std::string host = entry.host;
-    std::string lookup = host;
-    if (host.size() >= kLocalSuffixLength && host.ends_with(kLocalSuffix))
-        lookup.resize(host.size() - kLocalSuffixLength);
-    const std::string service = std::to_string(entry.port);
-    const auto port = static_cast<std::uint16_t>(entry.port);
+    auto* lookup = new Lookup{{}, this, generation_, entry.host, entry.host, std::to_string(entry.port),
+                              static_cast<std::uint16_t>(entry.port), false};
+    lookup->request.data = lookup;
+    if (lookup->host.size() >= kLocalSuffixLength && lookup->host.ends_with(kLocalSuffix))
+        lookup->name.resize(lookup->host.size() - kLocalSuffixLength);
+    lookups_.insert(lookup);
+    if (!StartLookup(lookup, lookup->name)) {
+        lookup->wholeHost = true;
+        if (!StartLookup(lookup, lookup->host))
+            EndLookup(lookup);
+    }
+}
 
+bool BonjourManager::StartLookup(Lookup* lookup, const std::string& name)
+{
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* addresses = nullptr;
-    if (getaddrinfo(lookup.c_str(), service.c_str(), &hints, &addresses) != 0) {
-        const int error = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses);
-        if (error != 0) {
-            spdlog::error("getaddrinfo '{0}' failed with error:'{1}'", lookup, error);
-            return;
+    const int rc =
+        uv_getaddrinfo(loop_, &lookup->request, on_address_info, name.c_str(), lookup->service.c_str(), &hints);
+    if (rc != 0 && lookup->wholeHost)
+        spdlog::error("getaddrinfo '{0}' failed with error:'{1}'", lookup->name, uv_strerror(rc));
+    return rc == 0;
+}
+
+void BonjourManager::EndLookup(Lookup* lookup)
+{
+    lookups_.erase(lookup);
+    delete lookup;
+}
+
+void BonjourManager::on_address_info(uv_getaddrinfo_s* request, int status, addrinfo* addresses)
+{
+    auto* lookup = static_cast<Lookup*>(request->data);
+    BonjourManager* self = lookup->self;
+    if (status == UV_ECANCELED || lookup->generation != self->generation_) {
+        uv_freeaddrinfo(addresses);
+        self->EndLookup(lookup);
+        return;
+    }
+    if (status != 0) {
+        if (lookup->wholeHost) {
+            spdlog::error("getaddrinfo '{0}' failed with error:'{1}'", lookup->name, uv_strerror(status));
+        } else {
+            lookup->wholeHost = true;
+            if (self->StartLookup(lookup, lookup->host))
+                return;
         }
+        self->EndLookup(lookup);
+        return;
     }
 
+    const std::uint16_t port = lookup->port;
     for (const addrinfo* a = addresses; a; a = a->ai_next) {
         if (a->ai_family == AF_INET) {
             char text[16] = {};
             uv_ip4_name(reinterpret_cast<const sockaddr_in*>(a->ai_addr), text, sizeof text);
             spdlog::info("getaddrinfo IPv4 '{0}':'{1}'", text, port);
-            observer_->BonjourAddressResolved(text, port, false);
+            self->observer_->BonjourAddressResolved(text, port, false);
         } else if (a->ai_family == AF_INET6) {
             char text[46] = {};
             uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(a->ai_addr), text, sizeof text);
             spdlog::info("getaddrinfo IPv6 '{0}':'{1}'", text, port);
-            observer_->BonjourAddressResolved(text, port, true);
+            self->observer_->BonjourAddressResolved(text, port, true);
         }
     }
-    freeaddrinfo(addresses);
+    uv_freeaddrinfo(addresses);
+    self->EndLookup(lookup);
 }
 
 } // namespace talvik

@@ -14,6 +14,10 @@
 //   ProcessEvents    every loop pass while IDLE (never blocks)
 //   ResolveNextHost  right after ProcessEvents (one host per pass)
 //   StopResolve      when a session starts on USB or WiFi
+//
+// Host names are looked up on libuv's worker threads (an unanswered ".local"
+// name takes seconds); the addresses reach the observer from the owner's
+// libuv loop, on the loop thread, and only if no StopResolve came between.
 #pragma once
 
 #include "session/dns_sd_library.h"
@@ -22,6 +26,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
+#include <string>
+
+struct uv_loop_s;
+struct uv_getaddrinfo_s;
+struct addrinfo;
 
 namespace talvik {
 
@@ -47,9 +57,12 @@ public:
     static constexpr const char* kPhoneType = "_vidrelo._tcp.";
     static constexpr const char* kPhoneDomain = "local";
 
-    // Registers the server's service; `dnssd` and `observer` must outlive
-    // the object.
-    BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver* observer);
+    // Registers the server's service on `port` (host order); `dnssd`,
+    // `observer` and `loop` must outlive the object. Host lookups complete
+    // in `loop`; its owner runs it and, before destroying this object, lets
+    // the lookups that StopResolve could not cancel finish.
+    BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver* observer, uv_loop_s* loop,
+                   std::uint16_t port);
     ~BonjourManager();
     BonjourManager(const BonjourManager&) = delete;
     BonjourManager& operator=(const BonjourManager&) = delete;
@@ -61,12 +74,17 @@ public:
     void ResolveNextHost();
 
 private:
+    struct Lookup;
+
     static void TALVIK_DNSSD_API resolve_reply(DNSServiceRef ref, DNSServiceFlags flags, std::uint32_t interfaceIndex,
                                                DNSServiceErrorType error, const char* fullName,
                                                const char* hostTarget, std::uint16_t portNetworkOrder,
                                                std::uint16_t txtLength, const unsigned char* txtRecord,
                                                void* context);
     void Resolve();
+    bool StartLookup(Lookup* lookup, const std::string& name);
+    void EndLookup(Lookup* lookup);
+    static void on_address_info(uv_getaddrinfo_s* request, int status, addrinfo* addresses);
 
     const DnsSdBinding& dnssd_;
     BonjourManagerObserver* observer_;
@@ -76,6 +94,11 @@ private:
     bool failed_ = false;
     std::atomic<bool> processingDone_{true};
     moodycamel::ConcurrentQueue<hostEntry> hosts_;
+    uv_loop_s* loop_;
+    // Lookups started and not yet completed; those of an earlier resolve
+    // (an older generation) are dropped when they complete.
+    std::set<Lookup*> lookups_;
+    std::uint64_t generation_ = 0;
 };
 
 } // namespace talvik

@@ -39,6 +39,16 @@ bool IsUsb(ConnectionState state)
     return InSession(state, ConnectionState::UsbConnecting, ConnectionState::UsbConnected);
 }
 
+// A handle of the manager's own (not counted as pending), closed and freed.
+template <typename Handle>
+void CloseOwnHandle(Handle*& handle)
+{
+    if (handle)
+        uv_close(reinterpret_cast<uv_handle_t*>(handle),
+                 [](uv_handle_t* closed) { delete reinterpret_cast<Handle*>(closed); });
+    handle = nullptr;
+}
+
 } // namespace
 
 const char* ConnectionStateName(ConnectionState state)
@@ -80,10 +90,31 @@ ConnectionManager::ConnectionManager(ConnectionManagerObserver* observer, const 
     if (!socketLibraryStarted_)
         spdlog::error("WSAStartup failed");
     dnssd_ = DnsSdLibrary::Load(options_.dnsSdLibrary);
-    uv_loop_init(loop_.get());
-    loop_->data = &pool_;
-    if (dnssd_)
-        bonjour_ = std::make_unique<BonjourManager>(dnssd_->binding(), this);
+    int rc = uv_loop_init(loop_.get());
+    if (rc != 0) {
+        // Nothing of the WiFi side can run without it; USB still can.
+        spdlog::error("uv_loop_init failed: {0}", uv_strerror(rc));
+        loop_.reset();
+    } else {
+        loop_->data = &pool_;
+        // Without these the WiFi loop still works, by polling.
+        wake_ = new uv_async_t;
+        rc = uv_async_init(loop_.get(), wake_, [](uv_async_t*) {});
+        if (rc != 0) {
+            spdlog::error("uv_async_init failed: {0}", uv_strerror(rc));
+            delete wake_;
+            wake_ = nullptr;
+        }
+        waitBound_ = new uv_timer_t;
+        rc = uv_timer_init(loop_.get(), waitBound_);
+        if (rc != 0) {
+            spdlog::error("uv_timer_init failed: {0}", uv_strerror(rc));
+            delete waitBound_;
+            waitBound_ = nullptr;
+        }
+    }
+    if (dnssd_ && loop_)
+        bonjour_ = std::make_unique<BonjourManager>(dnssd_->binding(), this, loop_.get(), options_.port);
     if (options_.usbmuxd)
         usbListing_ = std::make_unique<UsbDeviceListing>(*options_.usbmuxd);
     StartLookingForConnections();
@@ -93,13 +124,32 @@ ConnectionManager::~ConnectionManager()
 {
     spdlog::trace("Deleting ConnectionManager");
     stopRequested_.store(true);
+    Wake();
     if (loopThread_.joinable())
         loopThread_.join();
 
+    destroying_ = true;
+    // Host lookups still queued are cancelled; running ones end in CloseLoop.
+    if (bonjour_)
+        bonjour_->StopResolve();
+    CloseLoop();
+    usb_.reset();
+    usbPresent_.store(false);
+    bonjour_.reset();
+    dnssd_.reset();
+    if (socketLibraryStarted_)
+        StopSocketLibrary();
+}
+
+void ConnectionManager::CloseLoop()
+{
+    if (!loop_)
+        return;
     // Close what is still open (the server, a client, connects in flight)
     // and let libuv finish every callback, so that nothing is leaked and no
     // callback can run into a half-destroyed object.
-    destroying_ = true;
+    CloseOwnHandle(wake_);
+    CloseOwnHandle(waitBound_);
     uv_walk(
         loop_.get(),
         [](uv_handle_t* handle, void*) {
@@ -108,13 +158,19 @@ ConnectionManager::~ConnectionManager()
         },
         nullptr);
     uv_run(loop_.get(), UV_RUN_DEFAULT);
-    uv_loop_close(loop_.get());
-    usb_.reset();
-    usbPresent_.store(false);
-    bonjour_.reset();
-    dnssd_.reset();
-    if (socketLibraryStarted_)
-        StopSocketLibrary();
+    const int rc = uv_loop_close(loop_.get());
+    if (rc != 0) {
+        // Something still refers to the loop's memory: it is left allocated.
+        spdlog::error("uv_loop_close failed: {0}", uv_strerror(rc));
+        (void)loop_.release();
+    }
+}
+
+void ConnectionManager::Wake()
+{
+    wakeRequested_.store(true);
+    if (wake_)
+        uv_async_send(wake_);
 }
 
 void ConnectionManager::Tick(std::uint32_t now)
@@ -125,8 +181,9 @@ void ConnectionManager::Tick(std::uint32_t now)
         stopRequested_.store(false);
         loopThread_ = std::thread(&ConnectionManager::UVLoopRun, this);
     }
-    if (state_.load() != ConnectionState::Idle && now - lastReceive_.load() > kSocketReadTimeoutMs)
-        timeoutPending_.store(true);
+    if (state_.load() != ConnectionState::Idle && now - lastReceive_.load() > kSocketReadTimeoutMs &&
+        !timeoutPending_.exchange(true))
+        Wake();
 }
 
 void ConnectionManager::UVLoopRun()
@@ -144,6 +201,7 @@ bool ConnectionManager::OnLoopThread() const
 
 void ConnectionManager::HandleRequestsFromOtherThreads()
 {
+    wakeRequested_.store(false);
     if (timeoutPending_.exchange(false) && state_.load() != ConnectionState::Idle &&
         now_.load() - lastReceive_.load() > kSocketReadTimeoutMs) {
         spdlog::error("Socket read timeout");
@@ -160,13 +218,21 @@ void ConnectionManager::RunLoopPass()
     HandleRequestsFromOtherThreads();
     const std::uint32_t now = now_.load();
 
-    if (!IsUsb(state_.load()))
-        uv_run(loop_.get(), UV_RUN_NOWAIT);
+    if (loop_ && !IsUsb(state_.load())) {
+        if (IsWifi(state_.load()) && options_.idlePause)
+            WaitForSocketEvents();
+        else
+            uv_run(loop_.get(), UV_RUN_NOWAIT);
+    }
 
     if (now - lastBonjourRestart_ > kDiscoveryRestartMs && state_.load() == ConnectionState::Idle) {
         lastBonjourRestart_ = now;
         if (bonjour_)
             bonjour_->RestartResolve();
+        // A taken port may have been freed since: WiFi phones can only
+        // connect while something listens.
+        if (!server_)
+            StartListening();
     }
     if (bonjour_ && state_.load() == ConnectionState::Idle) {
         bonjour_->ProcessEvents();
@@ -185,6 +251,20 @@ void ConnectionManager::RunLoopPass()
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePauseMs));
 }
 
+// A session's sockets are the only thing that happens on the WiFi side: the
+// pass waits for them (a short while at most, so that the rest of the pass
+// keeps its cadence), or for a request handed over from another thread.
+void ConnectionManager::WaitForSocketEvents()
+{
+    if (!waitBound_ || wakeRequested_.load() || stopRequested_.load() ||
+        uv_timer_start(waitBound_, [](uv_timer_t*) {}, kWifiWaitMs, 0) != 0) {
+        uv_run(loop_.get(), UV_RUN_NOWAIT);
+        return;
+    }
+    uv_run(loop_.get(), UV_RUN_ONCE);
+    uv_timer_stop(waitBound_);
+}
+
 void ConnectionManager::ReadUsb()
 {
     bool delivered = true;
@@ -198,7 +278,10 @@ void ConnectionManager::ReadUsb()
             break;
         std::uint32_t length = 0;
         bool failed = false;
-        const std::uint8_t* packet = usb_->ReadPacket(now_.load(), length, failed);
+        // A receive gives way to the engine's requests and to the stop.
+        const std::uint8_t* packet = usb_->ReadPacket(now_.load(), length, failed, [this] {
+            return wakeRequested_.load() || stopRequested_.load();
+        });
         // The read may have waited while the engine's clock moved on; the
         // state changes below stamp with the clock as it is now, so measure
         // from that too (an older time would wrap the differences).
@@ -259,22 +342,43 @@ void ConnectionManager::StartLookingForConnections()
     lastNetworkCheck_ = now_.load();
     if (bonjour_)
         bonjour_->StartResolve();
+    StartListening();
+}
 
-    server_ = new uv_tcp_t;
+void ConnectionManager::StartListening()
+{
+    if (!loop_)
+        return;
+    auto* server = new uv_tcp_t;
     ++pending;
-    spdlog::trace("malloc tcp server: {0:p}", Ptr(server_));
-    uv_tcp_init(loop_.get(), server_);
-    server_->data = this;
-    sockaddr_in address;
-    uv_ip4_addr("0.0.0.0", options_.port, &address);
-    int rc = uv_tcp_bind(server_, reinterpret_cast<const sockaddr*>(&address), 0);
+    spdlog::trace("malloc tcp server: {0:p}", Ptr(server));
+    int rc = uv_tcp_init(loop_.get(), server);
     if (rc != 0) {
-        spdlog::error("uv_tcp_bind failed: {0}", uv_strerror(rc));
+        spdlog::error("uv_tcp_init failed: {0}", uv_strerror(rc));
+        --pending;
+        delete server;
         return;
     }
-    rc = uv_listen(reinterpret_cast<uv_stream_t*>(server_), kListenBacklog, on_new_connection);
-    if (rc != 0)
-        spdlog::error("uv_listen failed: {0}", uv_strerror(rc));
+    server->data = this;
+    sockaddr_in address;
+    uv_ip4_addr("0.0.0.0", options_.port, &address);
+    // A taken port is tried again every few seconds: only the first failure
+    // in a row is worth a line.
+    rc = uv_tcp_bind(server, reinterpret_cast<const sockaddr*>(&address), 0);
+    if (rc != 0) {
+        if (!listenFailureLogged_)
+            spdlog::error("uv_tcp_bind failed: {0}", uv_strerror(rc));
+    } else {
+        rc = uv_listen(reinterpret_cast<uv_stream_t*>(server), kListenBacklog, on_new_connection);
+        if (rc != 0 && !listenFailureLogged_)
+            spdlog::error("uv_listen failed: {0}", uv_strerror(rc));
+    }
+    listenFailureLogged_ = rc != 0;
+    if (rc != 0) {
+        uv_close(reinterpret_cast<uv_handle_t*>(server), on_close);
+        return;
+    }
+    server_ = server;
 }
 
 void ConnectionManager::CloseServer()
@@ -351,7 +455,13 @@ void ConnectionManager::BonjourAddressResolved(const char* address, std::uint16_
     auto* socket = new uv_tcp_t;
     ++pending;
     spdlog::trace("malloc socket: {0:p}", Ptr(socket));
-    uv_tcp_init(loop_.get(), socket);
+    int rc = uv_tcp_init(loop_.get(), socket);
+    if (rc != 0) {
+        spdlog::error("uv_tcp_init failed: {0}", uv_strerror(rc));
+        --pending;
+        delete socket;
+        return;
+    }
     socket->data = this;
     auto* connect = new ConnectRequest{{}, this, sessionGeneration_};
     ++pending;
@@ -359,19 +469,22 @@ void ConnectionManager::BonjourAddressResolved(const char* address, std::uint16_
     connect->request.data = connect;
 
     sockaddr_storage target{};
-    int rc;
+    const auto* targetAddress = reinterpret_cast<const sockaddr*>(&target);
     if (isIPv6) {
         spdlog::trace("BonjourAddressResolved IPv6: {0}", address);
-        uv_ip6_addr(address, port, reinterpret_cast<sockaddr_in6*>(&target));
-        rc = uv_tcp_connect(&connect->request, socket, reinterpret_cast<const sockaddr*>(&target), on_connect);
+        rc = uv_ip6_addr(address, port, reinterpret_cast<sockaddr_in6*>(&target));
+        if (rc == 0)
+            rc = uv_tcp_connect(&connect->request, socket, targetAddress, on_connect);
         spdlog::info("Connecting socket to client at IPv6 address {0} found using Bonjour..", address);
     } else {
         spdlog::trace("BonjourAddressResolved IPv4: {0}", address);
-        uv_ip4_addr(address, port, reinterpret_cast<sockaddr_in*>(&target));
-        rc = uv_tcp_connect(&connect->request, socket, reinterpret_cast<const sockaddr*>(&target), on_connect);
+        rc = uv_ip4_addr(address, port, reinterpret_cast<sockaddr_in*>(&target));
+        if (rc == 0)
+            rc = uv_tcp_connect(&connect->request, socket, targetAddress, on_connect);
         spdlog::info("Connecting socket to client at IPv4 address {0} found using Bonjour..", address);
     }
     if (rc != 0) {
+        spdlog::error("uv_tcp_connect failed: {0}", uv_strerror(rc));
         // No callback will come for a connect that did not start.
         delete connect;
         --pending;
@@ -410,7 +523,13 @@ void ConnectionManager::on_new_connection(uv_stream_s* server, int status)
     auto* client = new uv_tcp_t;
     ++pending;
     spdlog::trace("malloc client: {0:p}", Ptr(client));
-    uv_tcp_init(self->loop_.get(), client);
+    const int rc = uv_tcp_init(self->loop_.get(), client);
+    if (rc != 0) {
+        spdlog::error("uv_tcp_init failed: {0}", uv_strerror(rc));
+        --pending;
+        delete client;
+        return;
+    }
     client->data = self;
     if (uv_accept(server, reinterpret_cast<uv_stream_t*>(client)) != 0) {
         spdlog::error("Accepting socket connection from client FAILED");
@@ -432,7 +551,11 @@ void ConnectionManager::on_close(uv_handle_s* handle)
 
 void ConnectionManager::StartReading()
 {
-    uv_read_start(reinterpret_cast<uv_stream_t*>(client_), on_alloc, on_socket_read);
+    const int rc = uv_read_start(reinterpret_cast<uv_stream_t*>(client_), on_alloc, on_socket_read);
+    if (rc != 0) {
+        spdlog::error("uv_read_start failed: {0}", uv_strerror(rc));
+        SetState(ConnectionState::Idle);
+    }
 }
 
 void ConnectionManager::on_alloc(uv_handle_s* handle, std::size_t suggested, uv_buf_t* buffer)
@@ -468,6 +591,11 @@ void ConnectionManager::Write(const std::uint8_t* message, std::uint32_t length)
     const ConnectionState state = state_.load();
     if (IsWifi(state) && client_) {
         auto* write = static_cast<WriteRequest*>(std::malloc(offsetof(WriteRequest, data) + length));
+        if (!write) {
+            spdlog::error("uv_write failed: {0}", UV_ENOMEM);
+            SetState(ConnectionState::Idle);
+            return;
+        }
         write->self = this;
         write->length = length;
         std::memcpy(write->data, message, length);
@@ -504,10 +632,12 @@ void ConnectionManager::SendKeepalive()
 
 void ConnectionManager::StartStreaming(const ClientFormat& requested)
 {
-    if (OnLoopThread())
+    if (OnLoopThread()) {
         DoStartStreaming(requested);
-    else
+    } else {
         streamRequests_.enqueue(requested);
+        Wake();
+    }
 }
 
 void ConnectionManager::DoStartStreaming(const ClientFormat& requested)

@@ -18,7 +18,12 @@
 // every observer call. The engine's thread only calls Tick and
 // StartStreaming and reads the status getters: a time-out found by Tick and
 // a stream request made off the loop thread are handed to the loop thread,
-// which acts on them at the start of its next pass.
+// which acts on them at the start of its next pass. Such a hand-over wakes
+// the loop thread wherever it waits: in libuv (WiFi) or between the short
+// receives of a USB read.
+//
+// While IDLE without a listening server (the port was taken), listening is
+// tried again at the discovery-restart cadence.
 #pragma once
 
 #include "base/phone_link.h"
@@ -46,6 +51,8 @@ struct uv_stream_s;
 struct uv_handle_s;
 struct uv_connect_s;
 struct uv_write_s;
+struct uv_async_s;
+struct uv_timer_s;
 struct uv_buf_t;
 
 namespace talvik {
@@ -62,6 +69,8 @@ public:
     static constexpr std::uint32_t kDiscoveryRestartMs = 3000;
     static constexpr std::uint32_t kNetworkCheckMs = 1000;
     static constexpr unsigned kIdlePauseMs = 100;
+    // The longest a WiFi pass waits in libuv for socket events.
+    static constexpr std::uint64_t kWifiWaitMs = 10;
     static constexpr int kUsbPacketsPerPass = 5;
     static constexpr int kListenBacklog = 128;
 
@@ -74,8 +83,8 @@ public:
         const UsbmuxdBinding* usbmuxd = Usbmuxd();
         // False: no loop thread; the caller runs RunLoopPass() itself.
         bool startLoopThread = true;
-        // False: the loop pass does not sleep while IDLE (for tests that
-        // drive passes themselves).
+        // False: the loop pass neither sleeps while IDLE nor waits for
+        // socket events (for tests that drive passes themselves).
         bool idlePause = true;
     };
 
@@ -123,11 +132,16 @@ private:
 
     void UVLoopRun();
     void StartLookingForConnections();
+    void StartListening();
     void CloseServer();
     void CloseClient();
     void StartReading();
     void ReadUsb();
     void HandleRequestsFromOtherThreads();
+    // Called off the loop thread after handing something over.
+    void Wake();
+    void WaitForSocketEvents();
+    void CloseLoop();
     void DoStartStreaming(const ClientFormat& requested);
     void Write(const std::uint8_t* message, std::uint32_t length);
     void SendKeepalive();
@@ -147,8 +161,13 @@ private:
     std::atomic<ConnectionState> state_{ConnectionState::Idle};
     MessageParser parser_;
     ReadBufferPool pool_;
+    // Null when it could not be initialised: no WiFi then.
     std::unique_ptr<uv_loop_s> loop_;
+    uv_async_s* wake_ = nullptr;
+    uv_timer_s* waitBound_ = nullptr;
     uv_tcp_s* server_ = nullptr;
+    // The last try to listen failed and was logged; later tries are quiet.
+    bool listenFailureLogged_ = false;
     uv_tcp_s* client_ = nullptr;
 
     std::atomic<std::uint32_t> now_{0};
@@ -175,6 +194,7 @@ private:
 
     // Hand-over from the engine's thread to the loop thread.
     std::atomic<bool> timeoutPending_{false};
+    std::atomic<bool> wakeRequested_{false};
     moodycamel::ConcurrentQueue<ClientFormat> streamRequests_;
 
     bool loopStarted_ = false;

@@ -168,7 +168,8 @@ void iOSUSBConnection::ResetToHeader()
     remaining_ = kHeaderSize;
 }
 
-const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed)
+const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed,
+                                                 const std::function<bool()>& interrupted)
 {
     now_.store(now);
     failed = false;
@@ -181,7 +182,6 @@ const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_
             return nullptr;
     }
 
-    const unsigned timeout = hadData_ ? kTimeoutMs : kFirstByteTimeoutMs;
     for (;;) {
         if (received_ + remaining_ > capacity_) {
             const std::uint32_t grown = received_ + remaining_;
@@ -194,17 +194,28 @@ const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_
             buffer_ = buffer;
             capacity_ = grown;
         }
+        if (interrupted && interrupted())
+            return nullptr;
 
+        const unsigned timeout = hadData_ ? kTimeoutMs : kFirstByteTimeoutMs;
+        const unsigned slice = std::min(kReceiveSliceMs, timeout - std::min(silentMs_, timeout));
         std::uint32_t got = 0;
         const int result = usbmuxd_.recv_timeout(connection_, reinterpret_cast<char*>(buffer_ + received_),
-                                                 remaining_, &got, timeout);
+                                                 remaining_, &got, slice);
         if (received_ + got > capacity_)
             spdlog::error("USB: Read overflow");
+        if (result == kReceiveTimedOut && got == 0) {
+            silentMs_ += slice;
+            if (silentMs_ < timeout)
+                continue;
+        }
         if (result != 0 || got == 0) {
             failed = true;
+            silentMs_ = 0;
             spdlog::info("USB: usbmuxd_recv_timeout {0} bytes with return value {1}", got, result);
             return nullptr;
         }
+        silentMs_ = 0;
         hadData_ = true;
         if (got > remaining_) {
             // The library wrote past what was asked for: the stream position

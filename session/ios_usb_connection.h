@@ -31,8 +31,10 @@
 #include "session/usbmuxd_binding.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -45,6 +47,12 @@ public:
     static constexpr std::uint32_t kInitialCapacity = 1048576;
     static constexpr unsigned kFirstByteTimeoutMs = 1000;
     static constexpr unsigned kTimeoutMs = 500;
+    // The time-outs above are served in receives of this length, so that a
+    // read can give way to the owner between them.
+    static constexpr unsigned kReceiveSliceMs = 5;
+    // What usbmuxd_recv_timeout returns when its time-out passed without a
+    // byte.
+    static constexpr int kReceiveTimedOut = -ETIMEDOUT;
     // Listing cadence while no phone is connected.
     static constexpr std::uint32_t kRelistMs = 1000;
     // How long a read waits for a listing it started; a usbmuxd that answers
@@ -65,9 +73,13 @@ public:
     //   - null, `failed` false, `length` 0: no phone connected yet.
     //   - null, `failed` true: the connection broke or the stream is invalid;
     //     discard the object.
-    // While connected, blocks until a whole packet is in, up to 500 ms per
-    // receive once the phone has sent anything (1000 ms before).
-    const std::uint8_t* ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed);
+    // While connected, blocks until a whole packet is in; fails when no byte
+    // came for 500 ms once the phone has sent anything (1000 ms before),
+    // silence counted across calls. `interrupted`, asked before every
+    // receive slice, makes it return null, not failed, at once; a packet
+    // begun is kept for the next call.
+    const std::uint8_t* ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed,
+                                   const std::function<bool()>& interrupted = {});
 
     // Sends the 4-byte big-endian length, then `message`. False (logged as
     // "USB write failed") unless both went out whole.
@@ -104,6 +116,7 @@ private:
     std::uint32_t remaining_ = kHeaderSize;
     bool readingBody_ = false;
     bool hadData_ = false;
+    unsigned silentMs_ = 0; // receive time spent without a byte since the last one
 
     UsbmuxdDeviceInfo* deviceList_ = nullptr;
     int listedCount_ = 0;

@@ -8,10 +8,17 @@ namespace talvik::test {
 
 namespace {
 
+// Set before the threads that use it start, cleared after they end.
 ScriptedUsbmuxd* live = nullptr;
+
+std::unique_lock<std::recursive_mutex> Locked()
+{
+    return live->Lock();
+}
 
 int Subscribe(UsbmuxdEventCallback callback, void* userData)
 {
+    const auto guard = Locked();
     ++live->subscribes;
     live->callback = callback;
     live->userData = userData;
@@ -20,12 +27,14 @@ int Subscribe(UsbmuxdEventCallback callback, void* userData)
 
 int Unsubscribe()
 {
+    const auto guard = Locked();
     ++live->unsubscribes;
     return 0;
 }
 
 int GetDeviceList(UsbmuxdDeviceInfo** list)
 {
+    const auto guard = Locked();
     ++live->listCalls;
     if (live->listError < 0)
         return live->listError;
@@ -43,6 +52,7 @@ int FreeDeviceList(UsbmuxdDeviceInfo** list)
 
 int Connect(std::uint32_t handle, unsigned short port)
 {
+    const auto guard = Locked();
     live->connectHandles.push_back(handle);
     live->connectPorts.push_back(port);
     auto it = live->connectResults.find(handle);
@@ -51,12 +61,14 @@ int Connect(std::uint32_t handle, unsigned short port)
 
 int Disconnect(int connection)
 {
+    const auto guard = Locked();
     live->disconnected.push_back(connection);
     return live->disconnectResult;
 }
 
 int Send(int, const char* data, std::uint32_t length, std::uint32_t* sent)
 {
+    const auto guard = Locked();
     const int call = live->sendCalls++;
     const int result = call < int(live->sendResults.size()) ? live->sendResults[call] : 0;
     if (result != 0)
@@ -69,6 +81,7 @@ int Send(int, const char* data, std::uint32_t length, std::uint32_t* sent)
 
 int ReceiveWithTimeout(int, char* data, std::uint32_t length, std::uint32_t* received, unsigned timeout)
 {
+    const auto guard = Locked();
     live->asked.push_back(length);
     live->timeouts.push_back(timeout);
     *received = 0;
@@ -93,6 +106,7 @@ int ReceiveWithTimeout(int, char* data, std::uint32_t length, std::uint32_t* rec
 
 void SetDebugLevel(int level)
 {
+    const auto guard = Locked();
     live->debugLevel = level;
 }
 

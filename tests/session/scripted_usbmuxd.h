@@ -1,15 +1,22 @@
 // A scripted libusbmuxd: the device list, connection results, the bytes the
 // phone sends and what the service wrote, all in the test's hands. Its
 // binding's plain function pointers reach the one live script, so only one
-// may exist at a time (tests are single-threaded here).
+// may exist at a time.
+//
+// Two threads use it: the listing runs on a thread of its own, the other
+// calls on the test's (or the loop's) thread. Every call takes `lock`; the
+// test takes it too (Lock()) to change or read the script while a listing
+// may run. The hooks run under it.
 #pragma once
 
+#include "session/ios_usb_connection.h"
 #include "session/usbmuxd_binding.h"
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,7 +24,7 @@ namespace talvik::test {
 
 struct ScriptedUsbmuxd {
     // What usbmuxd_recv_timeout returns when nothing is queued.
-    static constexpr int kTimedOut = -110;
+    static constexpr int kTimedOut = talvik::iOSUSBConnection::kReceiveTimedOut;
 
     ScriptedUsbmuxd();
     ~ScriptedUsbmuxd();
@@ -26,6 +33,10 @@ struct ScriptedUsbmuxd {
 
     // The library calls, answering from the live script.
     static const UsbmuxdBinding& Binding();
+
+    std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(lock); }
+    // Recursive: a hook may call back into the binding.
+    std::recursive_mutex lock;
 
     std::vector<UsbmuxdDeviceInfo> devices;
     int listError = 0; // returned instead of the list when negative

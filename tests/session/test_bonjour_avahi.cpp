@@ -14,6 +14,8 @@
 #include <chrono>
 #include <thread>
 
+#include <uv.h>
+
 using namespace std::chrono_literals;
 using namespace talvik;
 
@@ -47,7 +49,9 @@ TEST(bonjour_avahi, the_registered_phone_is_resolved_to_its_address_and_port)
     ASSERT_NE(library, nullptr) << "libdns_sd.so.1 (libavahi-compat-libdnssd1) is needed";
     Resolved observer;
     {
-        BonjourManager bonjour(library->binding(), &observer);
+        uv_loop_t loop;
+        ASSERT_EQ(uv_loop_init(&loop), 0);
+        BonjourManager bonjour(library->binding(), &observer, &loop, 5055);
         bonjour.StartResolve();
         const auto start = std::chrono::steady_clock::now();
         auto lastRestart = start;
@@ -58,6 +62,7 @@ TEST(bonjour_avahi, the_registered_phone_is_resolved_to_its_address_and_port)
             }
             bonjour.ProcessEvents();
             bonjour.ResolveNextHost();
+            uv_run(&loop, UV_RUN_DEFAULT);
             std::this_thread::sleep_for(100ms);
         }
         if (!avahi->hostLookups())
@@ -71,6 +76,9 @@ TEST(bonjour_avahi, the_registered_phone_is_resolved_to_its_address_and_port)
                                                               "_vidreloserver._tcp"},
                                    avahi->ChildEnvironment());
         EXPECT_TRUE(browse.WaitForOutput(";5055;", 10s)) << browse.Output();
+        bonjour.StopResolve();
+        uv_run(&loop, UV_RUN_DEFAULT);
+        EXPECT_EQ(uv_loop_close(&loop), 0);
     }
     EXPECT_TRUE(log.Has("trace: ~BonjourManager done"));
     for (const std::string& line : log.Lines())

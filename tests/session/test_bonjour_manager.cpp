@@ -8,6 +8,7 @@
 #include "tests/support/log_recorder.h"
 
 #include <gtest/gtest.h>
+#include <uv.h>
 
 #include <string>
 #include <vector>
@@ -38,7 +39,8 @@ protected:
                     control_->Bind("fake_dnssd_fail", fail_) && control_->Bind("fake_dnssd_reply", reply_) &&
                     control_->Bind("fake_dnssd_live_refs", liveRefs_));
         reset_();
-        bonjour_ = std::make_unique<BonjourManager>(library_->binding(), &observer_);
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        bonjour_ = std::make_unique<BonjourManager>(library_->binding(), &observer_, &loop_, 5055);
         construction_ = Calls();
     }
 
@@ -46,6 +48,14 @@ protected:
     {
         bonjour_.reset();
         EXPECT_EQ(liveRefs_(), 0) << "every reference is released by the destructor";
+        EXPECT_EQ(uv_loop_close(&loop_), 0);
+    }
+
+    // Takes one host and waits for its lookup, as the owner's loop would.
+    void LookUpNextHost()
+    {
+        bonjour_->ResolveNextHost();
+        uv_run(&loop_, UV_RUN_DEFAULT);
     }
 
     // The calls made since the last look.
@@ -65,6 +75,7 @@ protected:
     LogRecorder log_;
     std::unique_ptr<DnsSdLibrary> library_;
     std::unique_ptr<DynamicLibrary> control_;
+    uv_loop_t loop_;
     std::unique_ptr<BonjourManager> bonjour_;
     void (*reset_)() = nullptr;
     const char* (*calls_)() = nullptr;
@@ -108,7 +119,7 @@ TEST_F(BonjourTest, process_events_polls_and_only_processes_a_readable_socket)
     reply_(0, "127.0.0.1", 5055);
     bonjour_->ProcessEvents();
     EXPECT_EQ(Calls(), "SockFD ProcessResult");
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     EXPECT_EQ(observer_.resolved, std::vector<std::string>{"127.0.0.1 5055 v4"});
     EXPECT_TRUE(log_.Has("info: getaddrinfo IPv4 '127.0.0.1':'5055'"));
 }
@@ -119,10 +130,10 @@ TEST_F(BonjourTest, one_host_is_looked_up_per_pass)
     reply_(0, "127.0.0.2", 5055);
     reply_(0, "127.0.0.3", 6000);
     bonjour_->ProcessEvents();
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     EXPECT_EQ(observer_.resolved, std::vector<std::string>{"127.0.0.2 5055 v4"});
-    bonjour_->ResolveNextHost();
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
+    LookUpNextHost();
     EXPECT_EQ(observer_.resolved, (std::vector<std::string>{"127.0.0.2 5055 v4", "127.0.0.3 6000 v4"}));
 }
 
@@ -132,7 +143,7 @@ TEST_F(BonjourTest, stop_releases_the_resolve_drops_queued_hosts_and_silences_pr
     bonjour_->StopResolve();
     EXPECT_EQ(Calls(), "Deallocate(resolve)");
     bonjour_->ProcessEvents();
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     EXPECT_EQ(Calls(), "");
     EXPECT_TRUE(observer_.resolved.empty());
 
@@ -185,7 +196,7 @@ TEST_F(BonjourTest, socket_and_reply_errors_are_logged_and_looking_goes_on)
     bonjour_->ProcessEvents();
     EXPECT_EQ(Calls(), "SockFD ProcessResult") << "the failed poll did not stop processing";
     EXPECT_TRUE(log_.Has("error: Error in resolve_reply: '-65549'"));
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     EXPECT_TRUE(observer_.resolved.empty()) << "an error reply queues nothing";
 }
 
@@ -193,9 +204,9 @@ TEST_F(BonjourTest, the_local_suffix_is_dropped_before_the_lookup)
 {
     // The whole text is not a numeric address; only the cut one resolves.
     Deliver("127.0.0.1.local.");
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     Deliver("::1", 48000);
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     EXPECT_EQ(observer_.resolved, (std::vector<std::string>{"127.0.0.1 5055 v4", "::1 48000 v6"}));
     EXPECT_TRUE(log_.Has("info: getaddrinfo IPv6 '::1':'48000'"));
 }
@@ -206,9 +217,9 @@ TEST_F(BonjourTest, unresolvable_hosts_are_dropped_with_the_lookup_name_logged)
     // resolver (an mDNS lookup of a name that nobody answers takes seconds).
     const std::string label(70, 'h');
     Deliver((label + ".local.").c_str());
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     Deliver(std::string(300, 'h').c_str());
-    bonjour_->ResolveNextHost();
+    LookUpNextHost();
     EXPECT_TRUE(observer_.resolved.empty());
 
     std::vector<std::string> failures;

@@ -1,7 +1,8 @@
 // Discovery as the connection manager drives it, against the fake DNS-SD
 // library: the resolve restarts every 3 s while looking (not at exactly
 // 3000 ms), a resolved phone is connected to, and the resolve stops for the
-// session and stays stopped while it lasts.
+// session and stays stopped while it lasts; a host name that nobody answers
+// holds up nothing else.
 #include "session/connection_manager.h"
 
 #include "base/dynamic_library.h"
@@ -13,8 +14,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <netdb.h>
+#endif
 
 using namespace talvik;
 using talvik::test::LogRecorder;
@@ -31,7 +40,66 @@ int Count(const std::string& text, const std::string& what)
     return n;
 }
 
+#ifndef _WIN32
+// The name "unanswered" is looked up like an mDNS name whose owner is gone:
+// no answer until the test lets it fail.
+std::mutex g_lookupGate;
+std::condition_variable g_lookupGateOpened;
+bool g_lookupAnswered = false;
+#endif
+
 } // namespace
+
+#ifndef _WIN32
+// Stands in for the C library's, for the whole test program.
+extern "C" __attribute__((visibility("default"))) int getaddrinfo(const char* node, const char* service,
+                                                                  const addrinfo* hints, addrinfo** result) noexcept
+{
+    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node && std::strcmp(node, "unanswered") == 0) {
+        std::unique_lock<std::mutex> lock(g_lookupGate);
+        g_lookupGateOpened.wait_for(lock, std::chrono::seconds(10), [] { return g_lookupAnswered; });
+        return EAI_AGAIN;
+    }
+    return real(node, service, hints, result);
+}
+
+TEST(connection_manager_discovery, an_unanswered_host_name_holds_up_no_path)
+{
+    std::unique_ptr<DynamicLibrary> control = DynamicLibrary::Open(FAKE_DNSSD_PATH);
+    void (*reset)() = nullptr;
+    void (*reply)(int, const char*, std::uint16_t) = nullptr;
+    ASSERT_TRUE(control->Bind("fake_dnssd_reset", reset) && control->Bind("fake_dnssd_reply", reply));
+    reset();
+
+    LogRecorder log;
+    RecordingSession observer{ConnectionState::Idle};
+    ConnectionManager::Options options;
+    options.port = UvPeer::FreePort();
+    options.usbmuxd = nullptr;
+    options.dnsSdLibrary = FAKE_DNSSD_PATH;
+    options.startLoopThread = false;
+    options.idlePause = false;
+    ConnectionManager manager(&observer, options);
+    manager.Tick(1000);
+    reply(0, "unanswered.local.", 5055);
+    for (int i = 0; i < 3; ++i)
+        manager.RunLoopPass();
+
+    const auto start = std::chrono::steady_clock::now();
+    UvPeer phone;
+    ASSERT_TRUE(phone.Connect(options.port));
+    while (manager.state() == ConnectionState::Idle && std::chrono::steady_clock::now() - start < std::chrono::seconds(3))
+        manager.RunLoopPass();
+    EXPECT_EQ(manager.state(), ConnectionState::WifiConnecting);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+
+    std::lock_guard<std::mutex> lock(g_lookupGate);
+    g_lookupAnswered = true;
+    g_lookupGateOpened.notify_all();
+}
+#endif
 
 TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and_stops_for_a_session)
 {

@@ -128,8 +128,10 @@ TEST_F(UsbSessionTest, with_a_packet_every_100_ms_every_third_one_is_answered_wi
     const std::string keepalive = SentFrame(BuildKeepalive());
     std::vector<std::size_t> keepalivesBefore;
     AnnounceThen([&] {
+        if (keepalivesBefore.size() == 14)
+            return;
         keepalivesBefore.push_back((usbmuxd_.wire.size() - requestSize) / keepalive.size());
-        if (keepalivesBefore.size() > 13)
+        if (keepalivesBefore.size() == 14)
             return;
         Tick(now_ + 100);
         usbmuxd_.incoming.push_back(Frame(talvik::test::VideoMessage(0, {1, 2, 3})));
@@ -222,10 +224,11 @@ TEST_F(UsbSessionTest, a_tcp_connection_wins_over_a_ready_usb_packet_in_the_same
     EXPECT_FALSE(log_.Has("info: ConnectionManager state change: IDLE -> USB CONNECTING"));
 }
 
-TEST_F(UsbSessionTest, a_request_from_the_engine_thread_goes_out_after_the_next_packet)
+TEST_F(UsbSessionTest, a_request_from_the_engine_thread_cuts_the_usb_read_short)
 {
     // Requests are handed to the loop thread; over USB it must not wait for
-    // the next pass, which can be several 500 ms reads away.
+    // a read that can take 500 ms: the read gives way, and the next pass
+    // sends the request before it reads on.
     AnnouncementFields fields = kCamera;
     fields.capabilities = 0x10; // format changes while streaming
     fields.formats = {{640, 480, 1, 30.0f}, {1280, 720, 1, 30.0f}};
@@ -239,8 +242,46 @@ TEST_F(UsbSessionTest, a_request_from_the_engine_thread_goes_out_after_the_next_
         },
         fields);
     manager_->RunLoopPass();
+    EXPECT_EQ(usbmuxd_.wire, RequestFrame(fields)) << "the read gave way inside the packet";
+    EXPECT_EQ(observer_.events.size(), 1u);
+    manager_->RunLoopPass();
 
     EXPECT_EQ(usbmuxd_.wire, RequestFrame(fields) + RequestFrame(fields, kSmaller));
+    EXPECT_EQ(observer_.events.at(1).rfind("OnVideoData(", 0), 0u) << "the packet begun, kept whole";
     EXPECT_TRUE(log_.Has("info: Client supports dynamic format change"));
     EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected);
+}
+
+TEST(connection_manager_usb_stop, stopping_during_a_usb_session_returns_within_a_second)
+{
+    // The phone sends a keep-alive every 450 ms: never silent long enough
+    // for a read to fail, so a pass of five reads lasts over 2 s.
+    ScriptedUsbmuxd usbmuxd;
+    usbmuxd.devices = {ScriptedDevice(3, 0x12a8)};
+    auto lastSent = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    usbmuxd.whenEmpty = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(iOSUSBConnection::kReceiveSliceMs));
+        if (std::chrono::steady_clock::now() - lastSent >= std::chrono::milliseconds(450)) {
+            lastSent = std::chrono::steady_clock::now();
+            usbmuxd.incoming.push_back(Frame(talvik::test::Header(MESSAGE_KEEPALIVE, 0)));
+        }
+    };
+    LogRecorder log;
+    RecordingSession observer{ConnectionState::Idle};
+    ConnectionManager::Options options;
+    options.port = UvPeer::FreePort();
+    options.usbmuxd = &ScriptedUsbmuxd::Binding();
+    options.dnsSdLibrary = "talvik-no-such-dns-sd-library";
+    auto manager = std::make_unique<ConnectionManager>(&observer, options);
+    const auto start = std::chrono::steady_clock::now();
+    for (std::uint32_t now = 1000; manager->state() == ConnectionState::Idle; now += 16) {
+        ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        manager->Tick(now);
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const auto stop = std::chrono::steady_clock::now();
+    manager.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(1));
 }

@@ -291,3 +291,25 @@ TEST(connection_manager_threads, engine_thread_and_loop_thread_share_only_what_t
     EXPECT_TRUE(log.Has("error: Socket read timeout"));
     EXPECT_TRUE(log.Has("trace: ConnectionManager loop finished"));
 }
+
+TEST_F(WifiTest, a_taken_port_is_tried_again_while_idle_with_its_failure_logged_once)
+{
+    auto holder = std::make_unique<UvPeer>();
+    ASSERT_TRUE(holder->Listen());
+    port_ = holder->port();
+    Make();
+    for (int i = 0; i < 3; ++i)
+        Pass(3001);
+    int failures = 0;
+    for (const std::string& line : log_.Lines())
+        failures += line.rfind("error: uv_tcp_bind failed: ", 0) == 0 || line.rfind("error: uv_listen failed: ", 0) == 0;
+    EXPECT_EQ(failures, 1);
+
+    holder.reset();
+    Pass(3000);
+    UvPeer phone;
+    EXPECT_FALSE(phone.Connect(port_, 300)) << "not before the discovery-restart cadence";
+    Pass(1);
+    ASSERT_TRUE(phone.Connect(port_));
+    EXPECT_TRUE(InState(ConnectionState::WifiConnecting));
+}

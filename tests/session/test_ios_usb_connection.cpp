@@ -115,17 +115,47 @@ TEST_F(UsbTest, a_packet_arriving_in_pieces_comes_out_whole_in_one_call)
 
 TEST_F(UsbTest, receive_time_out_is_1000_ms_before_the_first_byte_and_500_after)
 {
-    auto usb = Connected();
-    usbmuxd_.incoming = {UsbFrameHeader(1), "x"};
-    bool failed = true;
-    Read(*usb, failed);
-    EXPECT_EQ(usbmuxd_.timeouts, (std::vector<unsigned>{1000, 1000})) << "one time-out for the whole call";
+    const auto total = [this] {
+        unsigned sum = 0;
+        for (unsigned timeout : usbmuxd_.timeouts)
+            sum += timeout;
+        usbmuxd_.timeouts.clear();
+        return sum;
+    };
+    usbmuxd_.devices = {ScriptedDevice(3, 0x12a8)};
+    auto usb = std::make_unique<iOSUSBConnection>(ScriptedUsbmuxd::Binding(), listing_);
+    bool failed = false;
+    EXPECT_EQ(Read(*usb, failed, 1001), "");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(total(), 1000u) << "silent from the start";
+    EXPECT_TRUE(log_.Has("info: USB: usbmuxd_recv_timeout 0 bytes with return value -110"));
 
+    usb.reset();
+    usb = Connected();
+    usbmuxd_.incoming = {UsbFrameHeader(1), "x"};
+    Read(*usb, failed);
+    EXPECT_EQ(usbmuxd_.timeouts, (std::vector<unsigned>{5, 5})) << "short receives";
     usbmuxd_.timeouts.clear();
     EXPECT_EQ(Read(*usb, failed), "");
     EXPECT_TRUE(failed);
-    EXPECT_EQ(usbmuxd_.timeouts, std::vector<unsigned>{500});
-    EXPECT_TRUE(log_.Has("info: USB: usbmuxd_recv_timeout 0 bytes with return value -110"));
+    EXPECT_EQ(total(), 500u);
+}
+
+TEST_F(UsbTest, a_read_gives_way_between_receives_and_keeps_the_packet_begun)
+{
+    auto usb = Connected();
+    usbmuxd_.incoming = {UsbFrameHeader(2), "o"};
+    bool wanted = false;
+    usbmuxd_.whenEmpty = [&] { wanted = true; };
+    std::uint32_t length = 0;
+    bool failed = true;
+    EXPECT_EQ(usb->ReadPacket(2000, length, failed, [&] { return wanted; }), nullptr);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(usbmuxd_.asked, (std::vector<std::uint32_t>{8, 2, 1})) << "no receive once it is wanted";
+
+    usbmuxd_.whenEmpty = nullptr;
+    usbmuxd_.incoming = {"k"};
+    EXPECT_EQ(Read(*usb, failed), "ok");
 }
 
 TEST_F(UsbTest, body_length_limit_is_4194304_bytes)
