@@ -20,82 +20,19 @@
 set -u
 
 service_exe="$1" recorder_exe="$2" phonesim="$3"
-wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver
-work="$(mktemp -d)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/wine_service.sh"
 install="$work/Talvik Drivers" second="$work/second copy"
 win_install="Z:${install//\//\\}"
 log="$install/log.txt" tray_log="$install/tray.log"
 service_key='HKLM\System\CurrentControlSet\Services\TalvikSvc'
-server_pid="" phone_log=""
-# Wine may take a while to start its processes.
-start_seconds=60
 phone_seconds=30
-
-cleanup() {
-    # The prefix is this test's own: this ends the service, the recorder and
-    # Wine's own processes in it, then its server.
-    [ ! -d "$WINEPREFIX" ] || "$wineserver" -k 2>/dev/null
-    [ -z "$server_pid" ] || { kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; }
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-    echo "FAIL: $*"
-    echo "---- log.txt ----"
-    cat "$log" 2>/dev/null
-    echo "---- tray.log ----"
-    cat "$tray_log" 2>/dev/null
-    [ -z "$phone_log" ] || { echo "---- phonesim ----"; cat "$phone_log" 2>/dev/null; }
-    exit 1
-}
-
-# A Wine program's output, without carriage returns.
-w() {
-    "$wine" "$@" 2>&1 | tr -d '\r'
-}
-
-# Value $2 of registry key $1 as "reg query" shows it.
-reg_value() {
-    w reg query "$1" | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
-}
-
-# Every state the service was seen in, in order, each once per stay.
-states=()
-note_state() {
-    local count="${#states[@]}"
-    [ -z "$1" ] || { [ "$count" -gt 0 ] && [ "${states[count - 1]}" = "$1" ]; } || states+=("$1")
-}
-state_of() {
-    awk '$1 == "STATE" { print $4 }' <<<"$1"
-}
-# Waits up to $2 seconds for the service to report state $1.
-await_state() {
-    local deadline=$((SECONDS + $2)) now
-    while :; do
-        now="$(state_of "$(w sc query TalvikSvc)")"
-        note_state "$now"
-        [ "$now" = "$1" ] && return 0
-        [ "$SECONDS" -lt "$deadline" ] || fail "the service did not reach $1 within $2 s (seen: ${states[*]})"
-        sleep 0.2
-    done
-}
-
-# Waits up to $3 seconds for the fixed line $2 in file $1.
-await_line() {
-    local deadline=$((SECONDS + $3))
-    until grep -qxF -- "$2" "$1" 2>/dev/null; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "no line \"$2\" in $(basename "$1") within $3 s"
-        sleep 0.2
-    done
-}
+shown_logs=("$log" "$tray_log")
 
 # The phone connects to port 5055, streams $2 frames and hangs up; its log
 # goes to $1.
 phone_session() {
     phone_log="$1"
+    shown_logs+=("$phone_log")
     timeout $((phone_seconds + 10)) "$phonesim" connect --host 127.0.0.1 --port 5055 --frames "$2" \
         --duration "$phone_seconds" >"$phone_log" 2>&1
     local status=$?
@@ -117,18 +54,8 @@ in_order() {
 
 [ -x "$phonesim" ] || fail "no phonesim at $phonesim: build the Linux target phonesim"
 [ -f "$service_exe" ] && [ -f "$recorder_exe" ] || fail "missing $service_exe or $recorder_exe"
-[ -z "$(ss -Htln 'sport = :5055')" ] || fail "something listens on TCP port 5055, which the service needs"
-
 mkdir -p "$install" "$second"
-"$wine" wineboot -i >/dev/null 2>&1 || fail "creating the Wine prefix failed"
-# The session that made the prefix may run two service managers. A fresh one
-# on a persistent server stays alive between the Wine commands below, so
-# that no new session starts the installed auto-start service by itself.
-"$wineserver" -k 2>/dev/null
-"$wineserver" -w
-"$wineserver" -f -p >/dev/null 2>&1 &
-server_pid=$!
-"$wine" wineboot >/dev/null 2>&1 || fail "starting the Wine session failed"
+start_prefix
 cp "$service_exe" "$install/TalvikSvc.exe" && cp "$service_exe" "$second/TalvikSvc.exe" \
     && cp "$recorder_exe" "$install/talviktray.exe" || fail "cannot copy the programs"
 printf '[logging]\r\nloglevel=3\r\n' >"$install/Vidrelo.ini"
