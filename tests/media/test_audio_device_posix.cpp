@@ -5,6 +5,7 @@
 
 #include "tests/media/audio_test_fixture.h"
 #include "tests/support/helper_process.h"
+#include "tests/support/pulse_audio_posix.h"
 #include "tests/support/temp_dir.h"
 
 #include <fcntl.h>
@@ -131,57 +132,9 @@ TEST_F(AudioDevicePosixTest, FullFifoDropsWithCountedWarningsAndAReplacedFifoIsT
     EXPECT_EQ(got, (Bytes{1, 2, 1, 2, 3, 4, 3, 4}));
 }
 
-std::string FindProgram(const std::string& name)
-{
-    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    for (std::size_t from = 0, to; from <= path.size(); from = to + 1) {
-        to = std::min(path.find(':', from), path.size());
-        const std::string candidate = path.substr(from, to - from) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
-    return {};
-}
-
-// A private PulseAudio daemon (as root it runs with -n and a script of its
-// own) and its clients, all stopped by their PIDs.
-class PulseAudio {
-public:
-    std::string Start()
-    {
-        for (const char* tool : {"pulseaudio", "pactl", "parec"})
-            if (FindProgram(tool).empty())
-                return std::string(tool) + " is not installed (scripts/install-linux-deps.sh installs it)";
-        const std::string script = dir.File("talvik.pa");
-        test::WriteFile(script, "load-module module-native-protocol-unix auth-anonymous=1 socket=" + Socket() + "\n");
-        daemon_ = std::make_unique<test::HelperProcess>(
-            FindProgram("pulseaudio"),
-            std::vector<std::string>{"-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                                     "--disable-shm=yes", "--log-target=stderr"},
-            std::vector<std::string>{"HOME=" + dir.path(), "PULSE_RUNTIME_PATH=" + dir.path(),
-                                     "PULSE_STATE_PATH=" + dir.path()});
-        if (!WaitUntil([&] { return test::FileExists(Socket()); }, 10s))
-            return "PulseAudio does not run here: " + daemon_->Output();
-        return {};
-    }
-
-    std::unique_ptr<test::HelperProcess> Client(const std::string& tool, const std::vector<std::string>& arguments)
-    {
-        return std::make_unique<test::HelperProcess>(FindProgram(tool), arguments,
-                                                     std::vector<std::string>{"HOME=" + dir.path(),
-                                                                              "PULSE_SERVER=unix:" + Socket()});
-    }
-
-    TempDir dir;
-
-private:
-    std::string Socket() const { return dir.File("native"); }
-    std::unique_ptr<test::HelperProcess> daemon_;
-};
-
 TEST_F(AudioDevicePosixTest, PulseAudioPipeSourceRecordsTheBlockBitExact)
 {
-    PulseAudio pulse;
+    test::PulseAudio pulse;
     if (const std::string skipReason = pulse.Start(); !skipReason.empty())
         GTEST_SKIP() << skipReason;
 
@@ -190,19 +143,10 @@ TEST_F(AudioDevicePosixTest, PulseAudioPipeSourceRecordsTheBlockBitExact)
     config.SetString(kProductKey, "AudioDevice", fifo);
     ASSERT_TRUE(AudioDriver::FindDevicePath(config));
     AudioDriver driver;
-    ASSERT_EQ(pulse.Client("pactl", {"load-module", "module-pipe-source", "source_name=talvik_mic", "file=" + fifo,
-                                     "format=s16le", "rate=44100", "channels=2"})->Wait(10s),
-              0);
+    ASSERT_TRUE(pulse.AddPipeSource(fifo));
     const std::string recording = pulse.dir.File("recording.raw");
-    auto parec = pulse.Client("parec", {"--device=talvik_mic", "--format=s16le", "--rate=44100", "--channels=2",
-                                        "--latency-msec=20", recording});
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            auto list = pulse.Client("pactl", {"list", "short", "source-outputs"});
-            return list->Wait(10s) == 0 && !list->Output().empty();
-        },
-        10s))
-        << parec->Output();
+    std::unique_ptr<test::HelperProcess> parec = pulse.Record(recording);
+    ASSERT_TRUE(parec);
 
     // 1500 samples: two device writes.
     Bytes mono, stereo;

@@ -14,15 +14,18 @@ using namespace std::chrono_literals;
 
 namespace talvik::test {
 
-ServiceRig::ServiceRig() : install_(root_.File("install")), run_(root_.File("run")), port_(UvPeer::FreePort())
+ServiceRig::ServiceRig(const std::vector<std::string>& productSettings)
+    : install_(root_.File("install")), run_(root_.File("run")), port_(UvPeer::FreePort())
 {
     std::filesystem::create_directory(install_);
     std::filesystem::create_directory(run_);
+    std::string settings = "Port=" + std::to_string(port_) + "\n";
+    for (const std::string& line : productSettings)
+        settings += line + "\n";
     WriteFile(root_.File("talvik.conf"),
               "[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TalvikDrivers]\n"
               "UninstallString=" + install_ + "/uninstall.sh\n"
-              "[Software\\Talvik\\Vidrelo]\n"
-              "Port=" + std::to_string(port_) + "\n");
+              "[Software\\Talvik\\Vidrelo]\n" + settings);
     WriteFile(install_ + "/Vidrelo.ini", "[logging]\nloglevel=3\n");
     WriteFile(install_ + "/talviktray",
               "#!/bin/sh\necho \"$# $1 $(grep SigBlk /proc/$$/status)\" >> \"${0%/*}/tray-starts.txt\"\n");

@@ -15,12 +15,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talvik::test {
 
 class ServiceRig {
 public:
-    ServiceRig();
+    // `productSettings`: more "Name=value" lines for the product's key.
+    explicit ServiceRig(const std::vector<std::string>& productSettings = {});
 
     // Starts the service with its USB library pointed at `usbmuxd`.
     void Start(const std::string& usbmuxd);
