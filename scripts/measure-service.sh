@@ -4,7 +4,11 @@
 #     over WiFi (TCP) and over USB (the simulator's usbmuxd), median and
 #     range of 20 sessions each, read from the simulator's log (1 ms steps);
 #   - the service's CPU while it waits with no phone (share of one core over
-#     10 s) and its resident memory.
+#     10 s) and its resident memory;
+#   - while the phone streams 720p30 and 1080p30 over WiFi and USB: the
+#     latency from the simulator's send to the camera file's picture (median
+#     and 99th percentile over 8 s, measured by camview, which polls the file
+#     at least every 10 ms), the service's CPU and its resident memory.
 # Figures, not pass or fail: on a shared machine they are noisy.
 #
 # Usage: scripts/measure-service.sh [BIN_DIR]   (default build/linux/bin,
@@ -13,12 +17,15 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/lib.sh"
 root="$(cd "$here/.." && pwd)"
 bin="${1:-$root/build/linux/bin}"
-[ -x "$bin/TalvikSvc" ] && [ -x "$bin/phonesim" ] || die "$bin must hold TalvikSvc and phonesim (build them first)"
+for program in TalvikSvc phonesim camview; do
+    [ -x "$bin/$program" ] || die "$bin must hold TalvikSvc, phonesim and camview (build them first)"
+done
 
 sessions=20
 work="$(mktemp -d)"
-service_pid=""
+service_pid="" phone_pid=""
 cleanup() {
+    [ -z "$phone_pid" ] || { kill "$phone_pid" 2>/dev/null; wait "$phone_pid" 2>/dev/null; }
     if [ -n "$service_pid" ] && kill -0 "$service_pid" 2>/dev/null; then
         kill -TERM "$service_pid"
         wait "$service_pid" 2>/dev/null
@@ -65,17 +72,55 @@ delays() {
         printf "median %.0f ms, range %.0f to %.0f ms, %d sessions\n", m, v[1], v[NR], NR }'
 }
 
+ticks() { awk '{ print $14 + $15 }' "/proc/$service_pid/stat"; }
+hz="$(getconf CLK_TCK)"
+# The service's share of one core since tick count $1, over $2 seconds.
+cpu_since() {
+    awk -v d="$(($(ticks) - $1))" -v hz="$hz" -v s="$2" 'BEGIN { printf "CPU %.2f%% of one core over %d s", d * 100 / (hz * s), s }'
+}
+rss() { awk '$1 == "VmRSS:" { printf "RSS %.1f MiB", $2 / 1024 }' "/proc/$service_pid/status"; }
+
 step "idle: no phone, no usbmuxd"
 start_service "UNIX:$work/no-usbmuxd.sock"
 sleep 2
-ticks() { awk '{ print $14 + $15 }' "/proc/$service_pid/stat"; }
 before="$(ticks)"
 sleep 10
-after="$(ticks)"
-hz="$(getconf CLK_TCK)"
-awk -v d="$((after - before))" -v hz="$hz" 'BEGIN { printf "CPU %.2f%% of one core over 10 s\n", d * 100 / (hz * 10) }'
-grep VmRSS "/proc/$service_pid/status"
+echo "$(cpu_since "$before" 10), $(rss)"
 stop_service
+
+# The phone streams at size $2 (WxH) over $1 (wifi or usb) while camview
+# measures the camera file for 8 s.
+stream_figures() {
+    local via="$1" size="$2" log="$work/$1-$2.log" usbmuxd="UNIX:$work/no-usbmuxd.sock"
+    if [ "$via" = usb ]; then
+        usbmuxd="UNIX:$work/usbmuxd-$size.sock"
+        "$bin/phonesim" usb --usbmuxd "$usbmuxd" --duration 20 --log "$log" &
+        phone_pid=$!
+        sleep 0.5
+    fi
+    start_service "$usbmuxd"
+    "$bin/camview" --file "$work/run/talvik/camera" --request "$size" NV12 >/dev/null || die "camview failed"
+    if [ "$via" = wifi ]; then
+        "$bin/phonesim" connect --port "$port" --duration 20 --log "$log" &
+        phone_pid=$!
+    fi
+    sleep 3
+    local before figures
+    before="$(ticks)"
+    figures="$("$bin/camview" --file "$work/run/talvik/camera" --stats --phonesim-log "$log" --seconds 8 | tail -n 1)"
+    echo "$via $size NV12: $figures; service $(cpu_since "$before" 8), $(rss)"
+    kill "$phone_pid" 2>/dev/null
+    wait "$phone_pid" 2>/dev/null
+    phone_pid=""
+    stop_service
+}
+
+step "streaming: latency, CPU and memory"
+for via in wifi usb; do
+    for size in 1280x720 1920x1080; do
+        stream_figures "$via" "$size"
+    done
+done
 
 step "WiFi: connect to stream request, $sessions sessions"
 start_service "UNIX:$work/no-usbmuxd.sock"

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <optional>
@@ -62,6 +63,15 @@ std::pair<double, double> MeanAndDeviation(const std::vector<double>& values)
     return {mean, std::sqrt(squares / values.size())};
 }
 
+// The value below which `share` of `values` lie (nearest rank).
+double Percentile(std::vector<double> values, double share)
+{
+    const auto rank = static_cast<std::size_t>(std::ceil(share * values.size()));
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(rank, 1) - 1);
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
 } // namespace
 
 FrameStats::FrameStats(const std::string& simulatorLog)
@@ -92,44 +102,57 @@ void FrameStats::ReadSendTimes()
 
 void FrameStats::Add(const Picture& picture, std::uint64_t seenUs)
 {
-    if (pictures_ == 0)
-        firstSeenUs_ = seenUs;
-    lastSeenUs_ = seenUs;
-    ++pictures_;
+    std::optional<double> intervalMs;
     if (lastCommitUs_ != 0)
-        intervalsMs_.push_back((static_cast<double>(picture.commitTimeUs) - lastCommitUs_) / 1000.0);
+        intervalMs = (static_cast<double>(picture.commitTimeUs) - lastCommitUs_) / 1000.0;
     lastCommitUs_ = picture.commitTimeUs;
-
-    if (!log_.is_open())
-        return;
-    ReadSendTimes();
-    std::optional<Image> luma = ToLuma(picture.bytes, picture.record.biWidth(), picture.record.biHeight(),
-                                       PixelFormatOf(picture.record));
-    if (!luma)
-        return;
-    if (std::optional<std::uint32_t> number = FrameNumber(*luma)) {
-        auto sent = sendUs_.find(*number);
-        if (sent != sendUs_.end() && sent->second <= seenUs)
-            latenciesMs_.push_back((seenUs - sent->second) / 1000.0);
+    std::optional<double> latencyMs;
+    if (log_.is_open()) {
+        ReadSendTimes();
+        std::optional<Image> luma = ToLuma(picture.bytes, picture.record.biWidth(), picture.record.biHeight(),
+                                           PixelFormatOf(picture.record));
+        if (std::optional<std::uint32_t> number = luma ? FrameNumber(*luma) : std::nullopt) {
+            auto sent = sendUs_.find(*number);
+            if (sent != sendUs_.end() && sent->second <= seenUs)
+                latencyMs = (seenUs - sent->second) / 1000.0;
+        }
+    }
+    for (Stretch* stretch : {&second_, &whole_}) {
+        if (stretch->pictures++ == 0)
+            stretch->firstSeenUs = seenUs;
+        stretch->lastSeenUs = seenUs;
+        if (intervalMs)
+            stretch->intervalsMs.push_back(*intervalMs);
+        if (latencyMs)
+            stretch->latenciesMs.push_back(*latencyMs);
     }
 }
 
 std::string FrameStats::Report()
 {
-    const double seconds = (lastSeenUs_ - firstSeenUs_) / 1e6;
-    const double fps = pictures_ > 1 && seconds > 0 ? (pictures_ - 1) / seconds : 0;
-    const auto [interval, jitter] = MeanAndDeviation(intervalsMs_);
-    std::string line = fmt::format("{} pictures, {:.1f} fps, interval {:.1f} ms, jitter {:.1f} ms", pictures_, fps,
-                                   interval, jitter);
-    if (log_.is_open()) {
-        const auto [latency, spread] = MeanAndDeviation(latenciesMs_);
-        line += latenciesMs_.empty() ? ", latency unknown (no frame numbers)"
-                                     : fmt::format(", latency {:.1f} ms (deviation {:.1f} ms, {} pictures)", latency,
-                                                   spread, latenciesMs_.size());
-    }
-    pictures_ = 0;
-    intervalsMs_.clear();
-    latenciesMs_.clear();
+    const std::string line = Format(second_);
+    second_ = {};
+    return line;
+}
+
+std::string FrameStats::Summary() const
+{
+    return Format(whole_);
+}
+
+std::string FrameStats::Format(const Stretch& stretch) const
+{
+    const double seconds = (stretch.lastSeenUs - stretch.firstSeenUs) / 1e6;
+    const double fps = stretch.pictures > 1 && seconds > 0 ? (stretch.pictures - 1) / seconds : 0;
+    const auto [interval, jitter] = MeanAndDeviation(stretch.intervalsMs);
+    std::string line = fmt::format("{} pictures, {:.1f} fps, interval {:.1f} ms, jitter {:.1f} ms", stretch.pictures,
+                                   fps, interval, jitter);
+    if (log_.is_open())
+        line += stretch.latenciesMs.empty()
+                    ? ", latency unknown (no frame numbers)"
+                    : fmt::format(", latency p50 {:.1f} ms, p99 {:.1f} ms ({} pictures)",
+                                  Percentile(stretch.latenciesMs, 0.5), Percentile(stretch.latenciesMs, 0.99),
+                                  stretch.latenciesMs.size());
     return line;
 }
 

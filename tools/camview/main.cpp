@@ -6,7 +6,9 @@
 //                                         (ARGB32, NV12 or YUY2)
 //   camview --snapshot OUT.png            save the next picture
 //   camview --raw | ffplay -f rawvideo ...  stream the pictures
-//   camview --stats [--phonesim-log FILE] frame rate, jitter, latency
+//   camview --stats [--phonesim-log FILE] frame rate, jitter, latency each
+//          [--seconds N]                  second; with --seconds, a summary
+//                                         of the N seconds, then the end
 //
 // --timeout SECONDS bounds the wait for a picture (default 10). The file is
 // $XDG_RUNTIME_DIR/talvik/camera unless --file names another.
@@ -36,12 +38,13 @@ struct Options {
     bool raw = false;
     bool stats = false;
     std::string simulatorLog;
+    int seconds = 0;
     std::chrono::milliseconds timeout{10000};
 };
 
 constexpr const char* kUsage =
     "usage: camview [--file PATH] [--request WxH ARGB32|NV12|YUY2] [--snapshot OUT.png | --raw | --stats]\n"
-    "               [--phonesim-log FILE] [--timeout SECONDS]\n";
+    "               [--phonesim-log FILE] [--seconds N] [--timeout SECONDS]\n";
 
 std::optional<std::int32_t> ParseFormat(const char* name)
 {
@@ -85,7 +88,11 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.stats = true;
         else if (arg == "--phonesim-log" && hasValue)
             options.simulatorLog = argv[++i];
-        else if (arg == "--timeout" && hasValue)
+        else if (arg == "--seconds" && hasValue) {
+            options.seconds = std::atoi(argv[++i]);
+            if (options.seconds <= 0)
+                return std::nullopt;
+        } else if (arg == "--timeout" && hasValue)
             options.timeout = std::chrono::milliseconds(std::atoi(argv[++i]) * 1000);
         else
             return std::nullopt;
@@ -169,7 +176,8 @@ int Stats(CameraReader& camera, const Options& options)
 {
     FrameStats stats(options.simulatorLog);
     std::uint32_t sequence = camera.Sequence();
-    std::uint64_t reportAt = MonotonicUs() + 1000000;
+    const std::uint64_t start = MonotonicUs();
+    std::uint64_t reportAt = start + 1000000;
     Picture picture;
     while (camera.NextPicture(sequence, picture, options.timeout)) {
         sequence = picture.sequence;
@@ -179,6 +187,10 @@ int Stats(CameraReader& camera, const Options& options)
             fmt::print("{}\n", stats.Report());
             std::fflush(stdout);
             reportAt = seen + 1000000;
+        }
+        if (options.seconds > 0 && seen - start >= std::uint64_t(options.seconds) * 1000000) {
+            fmt::print("{} s: {}\n", options.seconds, stats.Summary());
+            return 0;
         }
     }
     fmt::print(stderr, "camview: no picture within the time-out\n");
