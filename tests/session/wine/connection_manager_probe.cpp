@@ -4,8 +4,10 @@
 // for the phone's first format. Built for Windows, it lets a test run the
 // manager under Wine with the native phone simulator connecting to it.
 //
-//   connection_manager_probe --port N [--timeout SECONDS]
+//   connection_manager_probe --port N [--timeout SECONDS] [--usbmuxd-library PATH]
 //
+// --usbmuxd-library binds that libusbmuxd instead of the install
+// directory's.
 // Logs to standard output with the service's line pattern. After its first
 // Tick it logs "probe: looking for the phone on port N". Exit codes:
 //   0  an announced session brought video and audio and then ended
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace {
@@ -37,6 +40,7 @@ constexpr auto kTickInterval = std::chrono::milliseconds(16);
 struct ProbeOptions {
     std::uint16_t port = 0;
     unsigned timeoutSeconds = 60;
+    std::string usbmuxdLibrary;
 };
 
 template <typename Number>
@@ -64,6 +68,8 @@ std::optional<ProbeOptions> ParseCommandLine(int argc, char** argv)
             valid = ParseNumber<std::uint16_t>(value, 1, 65535, options.port);
         else if (std::strcmp(name, "--timeout") == 0)
             valid = ParseNumber<unsigned>(value, 1, 3600, options.timeoutSeconds);
+        else if (std::strcmp(name, "--usbmuxd-library") == 0)
+            valid = (options.usbmuxdLibrary = value, true);
         if (!valid)
             return std::nullopt;
     }
@@ -98,7 +104,8 @@ int main(int argc, char** argv)
 {
     const std::optional<ProbeOptions> options = ParseCommandLine(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: connection_manager_probe --port N [--timeout SECONDS]\n");
+        std::fprintf(stderr,
+                     "usage: connection_manager_probe --port N [--timeout SECONDS] [--usbmuxd-library PATH]\n");
         return 2;
     }
     LogToStandardOutput();
@@ -108,6 +115,11 @@ int main(int argc, char** argv)
     {
         talvik::ConnectionManager::Options managerOptions;
         managerOptions.port = options->port;
+        std::unique_ptr<talvik::UsbmuxdLibrary> usbmuxd;
+        if (!options->usbmuxdLibrary.empty()) {
+            usbmuxd = talvik::UsbmuxdLibrary::Load(options->usbmuxdLibrary);
+            managerOptions.usbmuxd = usbmuxd ? &usbmuxd->binding() : nullptr;
+        }
         talvik::ConnectionManager manager(&observer, managerOptions);
         observer.Attach(&manager);
         manager.Tick(EngineNow());
