@@ -123,7 +123,8 @@ TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and
     std::uint32_t now = 5000;
     manager.Tick(now);
     const std::string started = calls();
-    EXPECT_EQ(Count(started, "Register("), 1);
+    EXPECT_EQ(Count(started, "Register(0,0,-,_vidreloserver._tcp.,-,-," + std::to_string(options.port) + ",0)"), 1)
+        << "the port listened on is the one registered";
     EXPECT_EQ(Count(started, "Resolve("), 1);
 
     auto passUntil = [&](std::uint32_t until) {

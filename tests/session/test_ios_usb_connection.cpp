@@ -128,7 +128,8 @@ TEST_F(UsbTest, receive_time_out_is_1000_ms_before_the_first_byte_and_500_after)
     EXPECT_EQ(Read(*usb, failed, 1001), "");
     EXPECT_TRUE(failed);
     EXPECT_EQ(total(), 1000u) << "silent from the start";
-    EXPECT_TRUE(log_.Has("info: USB: usbmuxd_recv_timeout 0 bytes with return value -110"));
+    EXPECT_TRUE(log_.Has("info: USB: usbmuxd_recv_timeout 0 bytes with return value " +
+                         std::to_string(ScriptedUsbmuxd::kTimedOut)));
 
     usb.reset();
     usb = Connected();
