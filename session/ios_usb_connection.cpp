@@ -30,9 +30,10 @@ iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListi
     : usbmuxd_(usbmuxd), listing_(listing), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
 {
     spdlog::trace("USB: iOSUSBConnection");
-    // The result is not needed: without usbmuxd the once-a-second listing
-    // keeps looking, and libusbmuxd keeps retrying the subscription itself.
-    usbmuxd_.subscribe(OnUsbmuxdEvent, this);
+    // A subscription of its own would start with an event per attached
+    // device, and so with a second of listing on every read: the same
+    // happens from the first read on.
+    rescanOnFirstRead_ = listing_.Watch(OnUsbmuxdEvent, this);
     usbmuxd_.set_debug_level(0);
 }
 
@@ -41,9 +42,9 @@ iOSUSBConnection::~iOSUSBConnection()
     spdlog::trace("USB: ~iOSUSBConnection");
     {
         std::lock_guard<std::mutex> guard(lock_);
-        // Joins libusbmuxd's device-watch thread: safe under the lock only
+        // Waits for an event being handed over: safe under the lock only
         // because OnUsbmuxdEvent never takes it.
-        usbmuxd_.unsubscribe();
+        listing_.Watch(nullptr, nullptr);
         if (connection_ != -1 && usbmuxd_.disconnect(connection_) != 0)
             spdlog::error("USB: usbmuxd_disconnect failed");
         FreeDeviceList();
@@ -133,6 +134,11 @@ void iOSUSBConnection::ListDevices(std::uint32_t now)
 
 void iOSUSBConnection::LookForPhone(std::uint32_t now)
 {
+    if (rescanOnFirstRead_) {
+        rescanOnFirstRead_ = false;
+        rescanUntil_.store(now + kRelistMs);
+        rescanRequested_.store(true);
+    }
     if (now - lastListing_ > kRelistMs)
         rescanRequested_.store(true);
     if (rescanRequested_.load())

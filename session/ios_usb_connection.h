@@ -21,10 +21,10 @@
 //
 // Threads: the owner's loop thread constructs, reads, sends and destroys;
 // libusbmuxd's device-watch thread only runs OnUsbmuxdEvent, which touches
-// the atomics and never the lock. libusbmuxd allows one subscription per
-// process, so at most one object exists at a time: the owner destroys the
-// old one before it creates the next. A broken object is discarded, never
-// repaired.
+// the atomics and never the lock. Device events come through the listing,
+// which holds the process's one subscription, to one object at a time: the
+// owner destroys the old one before it creates the next. A broken object is
+// discarded, never repaired.
 #pragma once
 
 #include "session/usb_device_listing.h"
@@ -59,8 +59,9 @@ public:
     // at all answers in a few milliseconds.
     static constexpr std::chrono::milliseconds kListingWait{200};
 
-    // Subscribes to device events; `usbmuxd` must outlive the object, and so
-    // must `listing`, which serves this connection's device listings.
+    // Takes the device events; `usbmuxd` must outlive the object, and so
+    // must `listing`, which serves this connection's device listings and
+    // events.
     iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing);
     ~iOSUSBConnection();
     iOSUSBConnection(const iOSUSBConnection&) = delete;
@@ -123,6 +124,7 @@ private:
     std::atomic<int> validDeviceCount_{-1};
     std::atomic<bool> hasDeviceList_{false};
     std::uint32_t lastListing_ = 0;
+    bool rescanOnFirstRead_ = false;
 
     std::atomic<std::uint32_t> now_{0};
     std::atomic<std::uint32_t> rescanUntil_{0};

@@ -13,6 +13,9 @@ UsbDeviceListing::UsbDeviceListing(const UsbmuxdBinding& usbmuxd)
 
 UsbDeviceListing::~UsbDeviceListing()
 {
+    // Joins the watch thread; not under watcherLock_, which its callback takes.
+    if (subscribed_)
+        usbmuxd_.unsubscribe();
     {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = true;
@@ -69,6 +72,36 @@ void UsbDeviceListing::Forget()
     requested_ = false;
     discard_ = running_;
     FreeResult();
+}
+
+bool UsbDeviceListing::Watch(UsbmuxdEventCallback callback, void* userData)
+{
+    bool attached;
+    {
+        std::lock_guard<std::mutex> guard(watcherLock_);
+        watcher_ = callback;
+        watcherData_ = userData;
+        attached = !attached_.empty();
+    }
+    if (!subscribed_ && callback) {
+        // The result is not needed: libusbmuxd keeps retrying by itself, and
+        // without events the once-a-second listing keeps looking.
+        usbmuxd_.subscribe(OnEvent, this);
+        subscribed_ = true;
+    }
+    return attached;
+}
+
+void UsbDeviceListing::OnEvent(const UsbmuxdEvent* event, void* self)
+{
+    auto* listing = static_cast<UsbDeviceListing*>(self);
+    std::lock_guard<std::mutex> guard(listing->watcherLock_);
+    if (event->event == 1)
+        listing->attached_.insert(event->device.handle);
+    else if (event->event == 2)
+        listing->attached_.erase(event->device.handle);
+    if (listing->watcher_)
+        listing->watcher_(event, listing->watcherData_);
 }
 
 // Called with the lock held, or once the thread has ended.

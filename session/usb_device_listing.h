@@ -1,4 +1,5 @@
-// usbmuxd's device listing, run on a thread of its own.
+// usbmuxd's device listing, run on a thread of its own, and its device
+// events.
 //
 // A usbmuxd that takes the connection but never answers holds libusbmuxd's
 // listing call for 5 to 10 s. The caller's thread also serves the WiFi path,
@@ -11,8 +12,15 @@
 // Destruction joins the thread, so it waits for a listing still in progress
 // (libusbmuxd bounds it); every list not handed out is freed.
 //
-// List and Forget are for one caller thread; the listing thread touches only
-// the state under the lock.
+// Device events: libusbmuxd allows one subscription per process, and ending
+// one races with its watch thread, which now and then leaves the watch
+// socket open. So the subscription is made once, by the first Watch, and
+// kept for the object's life; Watch only chooses which USB connection the
+// events go to.
+//
+// List, Forget and Watch are for one caller thread; the listing thread
+// touches only the state under the lock, the watch thread only the watcher
+// under its own.
 #pragma once
 
 #include "session/usbmuxd_binding.h"
@@ -20,7 +28,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace talvik {
@@ -49,9 +59,16 @@ public:
     // one still running is freed when it comes. The next List starts afresh.
     void Forget();
 
+    // Hands every later device event to `callback` with `userData`; null
+    // stops them. Returns once an event being handed to the previous
+    // watcher has been, telling whether a device is attached as far as the
+    // events so far tell (a fresh subscription would announce it).
+    bool Watch(UsbmuxdEventCallback callback, void* userData);
+
 private:
     void Run();
     void FreeResult();
+    static void OnEvent(const UsbmuxdEvent* event, void* self);
 
     const UsbmuxdBinding& usbmuxd_;
     std::mutex lock_;
@@ -63,6 +80,12 @@ private:
     bool stopping_ = false;
     Result result_;
     std::thread thread_;
+
+    std::mutex watcherLock_;
+    UsbmuxdEventCallback watcher_ = nullptr;
+    void* watcherData_ = nullptr;
+    std::set<std::uint32_t> attached_; // device handles
+    bool subscribed_ = false;
 };
 
 } // namespace talvik

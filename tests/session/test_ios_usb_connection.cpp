@@ -60,18 +60,23 @@ TEST_F(UsbTest, construction_subscribes_and_silences_the_library_destruction_dis
 {
     {
         auto usb = Connected();
-        EXPECT_EQ(usbmuxd_.userData, usb.get());
+        EXPECT_EQ(usbmuxd_.subscribes, 1);
         EXPECT_EQ(usbmuxd_.debugLevel, 0);
         EXPECT_EQ(usbmuxd_.connectPorts, std::vector<unsigned>{5055});
         usbmuxd_.disconnectResult = -1;
     }
-    EXPECT_EQ(usbmuxd_.unsubscribes, 1);
     EXPECT_EQ(usbmuxd_.disconnected, std::vector<int>{7});
     EXPECT_TRUE(log_.Has("error: USB: usbmuxd_disconnect failed"));
     const auto lines = log_.Lines();
     EXPECT_EQ(lines.front(), "trace: USB: iOSUSBConnection");
     EXPECT_EQ(lines[lines.size() - 3], "trace: USB: ~iOSUSBConnection");
     EXPECT_EQ(lines.back(), "trace: USB: ~iOSUSBConnection done");
+
+    // Ending a subscription can leave libusbmuxd's watch socket open: the
+    // one subscription lasts as long as the listing.
+    iOSUSBConnection next(ScriptedUsbmuxd::Binding(), listing_);
+    EXPECT_EQ(usbmuxd_.subscribes, 1);
+    EXPECT_EQ(usbmuxd_.unsubscribes, 0);
 }
 
 TEST_F(UsbTest, a_failed_connect_is_never_disconnected_nor_written_to)
@@ -314,4 +319,21 @@ TEST_F(UsbTest, a_frame_is_only_reported_sent_when_both_parts_went_out_whole)
     EXPECT_FALSE(usb->SendFrame(message, sizeof message));
     EXPECT_TRUE(log_.Has("trace: USB: usbmuxd_send 10/28 bytes"));
     EXPECT_EQ(log_.Count("error: USB write failed"), 3);
+}
+
+TEST_F(UsbTest, a_new_connection_lists_for_a_second_while_a_device_is_attached)
+{
+    // As after a fresh subscription, whose first event is the attached
+    // phone: every read lists until 1000 ms after the first.
+    {
+        iOSUSBConnection first(ScriptedUsbmuxd::Binding(), listing_);
+        const UsbmuxdEvent added{1, ScriptedDevice(3, 0x12a8)};
+        usbmuxd_.callback(&added, usbmuxd_.userData);
+    }
+    iOSUSBConnection usb(ScriptedUsbmuxd::Binding(), listing_);
+    std::uint32_t length;
+    bool failed;
+    for (std::uint32_t now = 5000; now <= 6100; now += 100)
+        usb.ReadPacket(now, length, failed);
+    EXPECT_EQ(usbmuxd_.listCalls, 12) << "from 5000 to 6000, and the one at 6100 that ends it";
 }
