@@ -11,47 +11,58 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 
 namespace talvik {
 namespace {
 
 constexpr std::uint32_t kBlinkMs = 1000;
 
-void FillBlack(std::uint8_t* buffer, const CameraPicture& frame)
-{
-    const std::size_t pixels = static_cast<std::size_t>(frame.width) * frame.height;
-    switch (frame.pixelFormat) {
-    case kPixelArgb32: {
-        const std::uint32_t opaqueBlack = 0xFF000000u;
-        for (std::size_t i = 0; i < pixels; ++i)
-            std::memcpy(buffer + 4 * i, &opaqueBlack, 4);
-        break;
-    }
-    case kPixelNv12:
-        std::memset(buffer, 0, pixels);
-        std::memset(buffer + pixels, 128, pixels / 2);
-        break;
-    case kPixelYuy2: {
-        const std::uint16_t blackCell = 0x8000; // luma 0, chroma 128
-        for (std::size_t i = 0; i < pixels; ++i)
-            std::memcpy(buffer + 2 * i, &blackCell, 2);
-        break;
-    }
-    default:
-        break;
-    }
-}
+// Where an image lies in a frame, in top-down pixels (right and bottom
+// exclusive).
+struct Area {
+    std::int64_t left, top, right, bottom;
+};
 
-void Draw(const OverlayImage& image, std::uint8_t* buffer, const CameraPicture& frame, std::int64_t x,
-          std::int64_t y)
+// "now before overlayUntil" by signed difference, so that the clock's
+// wrap-around does not make the text stay or vanish.
+bool FormatTextShown(std::uint32_t now, std::uint32_t overlayUntil)
 {
-    BlendOverlay(image, frame.pixelFormat, frame.width, frame.height,
-                 FramePlanesOf(buffer, frame.width, frame.height, frame.pixelFormat), static_cast<std::int32_t>(x),
-                 static_cast<std::int32_t>(y));
+    return static_cast<std::int32_t>(overlayUntil - now) > 0;
 }
 
 } // namespace
+
+// Draws the images of one status frame: an image that lies wholly inside
+// the frame and over nothing drawn before is copied from its canvas on
+// black; any other is blended.
+class StatusScreen::Placement {
+public:
+    Placement(std::uint8_t* buffer, const CameraPicture& frame)
+        : frame_(frame), planes_(FramePlanesOf(buffer, frame.width, frame.height, frame.pixelFormat))
+    {
+    }
+
+    void Draw(const OverlayImage& image, const OverlayOnBlack& onBlack, std::int64_t x, std::int64_t y)
+    {
+        const Area area{x, y, x + image.width, y + image.height};
+        const bool overDrawn = std::any_of(drawn_.begin(), drawn_.begin() + count_, [&](const Area& other) {
+            return area.left < other.right && other.left < area.right && area.top < other.bottom &&
+                   other.top < area.bottom;
+        });
+        if (overDrawn || !onBlack.CopyInto(planes_, frame_.pixelFormat, frame_.width, frame_.height, x, y))
+            BlendOverlay(image, frame_.pixelFormat, frame_.width, frame_.height, planes_,
+                         static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
+        if (count_ < drawn_.size())
+            drawn_[count_++] = area;
+    }
+
+private:
+    const CameraPicture& frame_;
+    FramePlanes planes_;
+    std::array<Area, 4> drawn_{}; // spinner, two icons, text
+    std::size_t count_ = 0;
+};
 
 StatusScreen::StatusScreen(ConfigStore& config) : config_(config)
 {
@@ -83,34 +94,54 @@ void StatusScreen::PaintStatusFrame(VideoDriver& camera, const PhoneSession& ses
 void StatusScreen::PaintStatusPicture(std::uint8_t* buffer, const CameraPicture& frame, bool newPicture,
                                       const LinkStatus& links, std::uint32_t now, std::uint32_t& overlayUntil)
 {
-    FillBlack(buffer, frame);
-    const OverlayImage& spinner = spinner_[spinnerIndex_];
-    // Signed: a frame narrower than the spinner puts it partly outside.
-    Draw(spinner, buffer, frame, (std::int64_t{frame.width} - spinner.width) / 2,
-         (std::int64_t{frame.height} - spinner.height) / 2);
-    spinnerIndex_ = (spinnerIndex_ + 1) % spinner_.size();
-
+    FillStatusBackground(buffer, frame.width, frame.height, frame.pixelFormat);
     if (!formatText_ || newPicture) {
         WriteSetup(config_, static_cast<int>(frame.width), static_cast<int>(frame.height));
         CreateFormatBitmap(frame.width, frame.height, frame.pixelFormat, FormatTextKind::StatusScreen, std::nullopt);
         overlayUntil = now + kFormatTextMs;
     }
-    DrawIcons(buffer, frame, links, now);
-    OverlayFormatText(buffer, frame.width, frame.height, frame.pixelFormat, now, overlayUntil);
+    PrepareOnBlack(frame.pixelFormat);
+
+    Placement placement(buffer, frame);
+    const OverlayImage& spinner = spinner_[spinnerIndex_];
+    // Signed: a frame narrower than the spinner puts it partly outside.
+    placement.Draw(spinner, spinnerOnBlack_[spinnerIndex_], (std::int64_t{frame.width} - spinner.width) / 2,
+                   (std::int64_t{frame.height} - spinner.height) / 2);
+    spinnerIndex_ = (spinnerIndex_ + 1) % spinner_.size();
+    DrawIcons(placement, links, now);
+    if (formatText_ && FormatTextShown(now, overlayUntil))
+        placement.Draw(*formatText_, formatTextOnBlack_, std::int64_t{frame.width} - formatText_->width, 0);
 }
 
-void StatusScreen::DrawIcons(std::uint8_t* buffer, const CameraPicture& frame, const LinkStatus& links,
-                             std::uint32_t now)
+void StatusScreen::PrepareOnBlack(std::int32_t pixelFormat)
+{
+    if (pixelFormat != onBlackFormat_) {
+        spinnerOnBlack_.clear();
+        for (const OverlayImage& frame : spinner_)
+            spinnerOnBlack_.emplace_back(frame, pixelFormat);
+        usbIconOnBlack_ = OverlayOnBlack(usbIcon_, pixelFormat);
+        wifiIconOnBlack_ = OverlayOnBlack(wifiIcon_, pixelFormat);
+        crossedUsbIconOnBlack_ = OverlayOnBlack(crossedUsbIcon_, pixelFormat);
+        onBlackFormat_ = pixelFormat;
+        formatTextOnBlackStale_ = true;
+    }
+    if (formatTextOnBlackStale_ && formatText_) {
+        formatTextOnBlack_ = OverlayOnBlack(*formatText_, pixelFormat);
+        formatTextOnBlackStale_ = false;
+    }
+}
+
+void StatusScreen::DrawIcons(Placement& placement, const LinkStatus& links, std::uint32_t now)
 {
     if (!links.network && !links.usbDevice)
         return;
     std::int64_t x = 10;
     if (links.network) {
-        Draw(wifiIcon_, buffer, frame, 10, kIconTop);
+        placement.Draw(wifiIcon_, wifiIconOnBlack_, 10, kIconTop);
         x = std::int64_t{wifiIcon_.width} + 10;
     }
     if (links.usbDevice) {
-        Draw(usbIcon_, buffer, frame, x, kIconTop);
+        placement.Draw(usbIcon_, usbIconOnBlack_, x, kIconTop);
         if (now - blinkTime_ > kBlinkMs)
             blinkTime_ = now;
     } else if (!links.appleServiceRunning) {
@@ -120,7 +151,10 @@ void StatusScreen::DrawIcons(std::uint8_t* buffer, const CameraPicture& frame, c
             blinkTime_ = now;
             blink_ = !blink_;
         }
-        Draw(blink_ ? crossedUsbIcon_ : usbIcon_, buffer, frame, x, kIconTop);
+        if (blink_)
+            placement.Draw(crossedUsbIcon_, crossedUsbIconOnBlack_, x, kIconTop);
+        else
+            placement.Draw(usbIcon_, usbIconOnBlack_, x, kIconTop);
     }
 }
 
@@ -131,16 +165,16 @@ void StatusScreen::CreateFormatBitmap(std::uint32_t width, std::uint32_t height,
     formatText_.reset();
     spdlog::info("CreateFormatBitmap: '{0}'", text);
     formatText_ = CreateTextImage(text, static_cast<int>(width / 28));
+    formatTextOnBlackStale_ = true;
 }
 
 void StatusScreen::OverlayFormatText(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
                                      std::int32_t pixelFormat, std::uint32_t now, std::uint32_t overlayUntil) const
 {
-    // "now before overlayUntil" by signed difference, so that the clock's
-    // wrap-around does not make the text stay or vanish.
-    if (!formatText_ || static_cast<std::int32_t>(overlayUntil - now) <= 0)
+    if (!formatText_ || !FormatTextShown(now, overlayUntil))
         return;
-    Draw(*formatText_, buffer, {width, height, pixelFormat}, std::int64_t{width} - formatText_->width, 0);
+    BlendOverlay(*formatText_, pixelFormat, width, height, FramePlanesOf(buffer, width, height, pixelFormat),
+                 static_cast<std::int32_t>(std::int64_t{width} - formatText_->width), 0);
 }
 
 } // namespace talvik

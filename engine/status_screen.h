@@ -15,6 +15,7 @@
 
 #include "base/config_store.h"
 #include "engine/overlay_image.h"
+#include "engine/overlay_on_black.h"
 #include "engine/status_screen_text.h"
 
 #include <cstdint>
@@ -73,7 +74,12 @@ public:
     bool hasFormatText() const { return formatText_.has_value(); }
 
 private:
-    void DrawIcons(std::uint8_t* buffer, const CameraPicture& frame, const LinkStatus& links, std::uint32_t now);
+    class Placement;
+
+    void DrawIcons(Placement& placement, const LinkStatus& links, std::uint32_t now);
+    // Blends every image onto black in `pixelFormat` when the last status
+    // frame had another format, and the format text when it was replaced.
+    void PrepareOnBlack(std::int32_t pixelFormat);
 
     ConfigStore& config_;
     std::vector<OverlayImage> spinner_;
@@ -81,6 +87,14 @@ private:
     OverlayImage wifiIcon_;
     OverlayImage crossedUsbIcon_;
     std::optional<OverlayImage> formatText_;
+    // The images blended onto black in onBlackFormat_, index for index.
+    std::int32_t onBlackFormat_ = -1;
+    std::vector<OverlayOnBlack> spinnerOnBlack_;
+    OverlayOnBlack usbIconOnBlack_;
+    OverlayOnBlack wifiIconOnBlack_;
+    OverlayOnBlack crossedUsbIconOnBlack_;
+    OverlayOnBlack formatTextOnBlack_;
+    bool formatTextOnBlackStale_ = true;
     std::size_t spinnerIndex_ = 0;
     bool blink_ = true;
     std::uint32_t blinkTime_ = 0;

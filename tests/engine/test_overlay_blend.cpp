@@ -2,6 +2,7 @@
 // planes of a finished image.
 #include "engine/overlay_image.h"
 #include "engine/overlay_image_blend.h"
+#include "engine/overlay_on_black.h"
 #include "media/pixel_format.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,33 @@ TEST(BlendOverlay, ChangesExactlyTheExpectedBytes)
         for (const auto& [offset, value] : c.changed)
             expected[offset] = value;
         EXPECT_EQ(frame, expected);
+    }
+}
+
+// A status frame copies images blended once onto black: the bytes must be
+// those of blending onto the black background, at even and odd places, and
+// an image not wholly inside, or made for another format, is not copied.
+TEST(OverlayOnBlack, CopiesTheBytesOfBlendingOntoTheBlackBackground)
+{
+    const OverlayImage image = TestImage();
+    for (std::int32_t format : {kPixelArgb32, kPixelNv12, kPixelYuy2}) {
+        const OverlayOnBlack onBlack(image, format);
+        Bytes black(FrameBytes(format, 10, 6) + kGuardBytes, kGuard);
+        FillStatusBackground(black.data(), 10, 6, format);
+        for (const auto& [x, y] : {std::pair{0, 0}, std::pair{3, 1}, std::pair{6, 4}, std::pair{5, 3}}) {
+            SCOPED_TRACE(testing::Message() << PixelFormatName(format) << " at " << x << ", " << y);
+            Bytes blended = black;
+            BlendOverlay(image, format, 10, 6, FramePlanesOf(blended.data(), 10, 6, format), x, y);
+            Bytes copied = black;
+            ASSERT_TRUE(onBlack.CopyInto(FramePlanesOf(copied.data(), 10, 6, format), format, 10, 6, x, y));
+            EXPECT_EQ(copied, blended);
+        }
+        Bytes untouched = black;
+        EXPECT_FALSE(onBlack.CopyInto(FramePlanesOf(untouched.data(), 10, 6, format), format, 10, 6, 7, 0));
+        EXPECT_FALSE(onBlack.CopyInto(FramePlanesOf(untouched.data(), 10, 6, format), format, 10, 6, 0, -1));
+        const std::int32_t other = format == kPixelNv12 ? kPixelYuy2 : kPixelNv12;
+        EXPECT_FALSE(onBlack.CopyInto(FramePlanesOf(untouched.data(), 10, 6, format), other, 10, 6, 0, 0));
+        EXPECT_EQ(untouched, black);
     }
 }
 
