@@ -109,6 +109,12 @@ void StreamAndCheck(Via via)
         EXPECT_EQ(rig.Count("output image will have black bars of 60 pixels on top and bottom"), 1);
         bars = 60;
     }
+    // The format text names the link, and the scaling when sizes differ.
+    const std::string link = via == Via::kWifi ? "WIFI" : "USB";
+    EXPECT_EQ(rig.Count("CreateFormatBitmap: '" + link + ": 1280x720 ARGB32 at 30 fps'"), 1);
+    EXPECT_EQ(rig.Count("CreateFormatBitmap: '" + link +
+                        (bars == 0 ? ": 640x480 NV12 at 30 fps'" : ": 1280x720 scaled to 640x480 NV12 at 30 fps'")),
+              1);
     std::this_thread::sleep_for(500ms);
     const std::optional<std::uint32_t> last = camera.FrameNumber(640, 480, talvik::kPixelNv12, bars);
     ASSERT_TRUE(last);
