@@ -44,7 +44,11 @@ void TrayApp::HandleNotification(int code)
     if (code == lastCode_)
         return;
     const TrayNotice* notice = NoticeFor(code);
-    if (desktop_.ToastsAvailable()) {
+    // Once a balloon has stood in for a toast, the icon is there: code 0
+    // must remove it even where toasts work, or it would outlive the
+    // service.
+    const bool leaveIcon = code == kTrayServiceStopping && !balloonShown_;
+    if (desktop_.ToastsAvailable() && (notice != nullptr || leaveIcon)) {
         if (notice == nullptr) {
             lastCode_ = code;
             return;
@@ -60,6 +64,7 @@ void TrayApp::HandleNotification(int code)
         desktop_.RemoveIconAndQuit();
     } else if (notice != nullptr) {
         desktop_.ShowBalloon(*notice);
+        balloonShown_ = true;
     }
     lastCode_ = code;
 }

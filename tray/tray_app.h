@@ -10,7 +10,10 @@
 // so, codes 1, 4 and 5 show a toast and other codes only become the last
 // code. Without toasts, or when the toast is refused, the balloon fallback
 // shows codes 1, 4 and 5 from the notification icon, and code 0 (the
-// service stopping) removes the icon and ends the program.
+// service stopping) removes the icon and ends the program. Code 0 does so
+// also where toasts work once a balloon has stood in for a failed toast
+// (toasts can be set up and still be refused when shown), so that the
+// icon never outlives the service.
 #pragma once
 
 namespace talvik {
@@ -44,7 +47,7 @@ public:
     // False when the toast could not be shown.
     virtual bool ShowToast(const TrayNotice& notice) = 0;
     virtual void ShowBalloon(const TrayNotice& notice) = 0;
-    // Removes the notification icon and ends the program's loop.
+    // Ends the program's loop; the notification icon goes with it.
     virtual void RemoveIconAndQuit() = 0;
 };
 
@@ -57,6 +60,7 @@ public:
 private:
     TrayDesktop& desktop_;
     int lastCode_ = -1;
+    bool balloonShown_ = false;
 };
 
 } // namespace talvik

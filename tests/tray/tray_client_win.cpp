@@ -1,0 +1,96 @@
+// The service's end of the tray link as the Wine test drives it, one
+// command per run, printing what came of it:
+//   send D     SendToTray with code D: "answered", "missing", "busy",
+//              "failed" or "no answer"
+//   raw TEXT   TEXT as one message on a connection of its own: the answer,
+//              bytes outside printable ASCII as \xNN
+//   busy       holds one connection that has been answered, then sends
+//              code 5 as a second client: what came of that
+#include "base/tray_link.h"
+#include "service/tray_pipe.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using talvik::TrayDelivery;
+
+constexpr std::uint32_t kAnswerTimeoutMs = 2000;
+
+const char* Outcome(TrayDelivery delivery)
+{
+    switch (delivery) {
+    case TrayDelivery::kAnswered: return "answered";
+    case TrayDelivery::kMissing: return "missing";
+    case TrayDelivery::kBusy: return "busy";
+    case TrayDelivery::kFailed: return "failed";
+    case TrayDelivery::kNoAnswer: return "no answer";
+    }
+    return "?";
+}
+
+// Opens the pipe in message mode; INVALID_HANDLE_VALUE on failure.
+HANDLE Open()
+{
+    const HANDLE pipe = CreateFileA(talvik::TrayEndpoint().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (pipe != INVALID_HANDLE_VALUE && !SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+        CloseHandle(pipe);
+        return INVALID_HANDLE_VALUE;
+    }
+    return pipe;
+}
+
+std::string Exchange(HANDLE pipe, const std::string& message)
+{
+    DWORD bytes = 0;
+    char answer[512];
+    if (!WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), &bytes, nullptr) ||
+        !ReadFile(pipe, answer, sizeof answer, &bytes, nullptr))
+        return "(no answer)";
+    std::string text;
+    for (DWORD i = 0; i < bytes; ++i) {
+        const unsigned char c = static_cast<unsigned char>(answer[i]);
+        char escaped[8];
+        if (c >= 0x20 && c < 0x7F)
+            text += static_cast<char>(c);
+        else if (std::snprintf(escaped, sizeof escaped, "\\x%02X", c) > 0)
+            text += escaped;
+    }
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "send" && argc == 3) {
+        std::puts(Outcome(talvik::SendToTray(talvik::TrayEndpoint(), std::atoi(argv[2]), kAnswerTimeoutMs)));
+    } else if (command == "raw" && argc == 3) {
+        const HANDLE pipe = Open();
+        std::puts(pipe == INVALID_HANDLE_VALUE ? "(not connected)" : Exchange(pipe, argv[2]).c_str());
+        if (pipe != INVALID_HANDLE_VALUE)
+            CloseHandle(pipe);
+    } else if (command == "busy") {
+        const HANDLE first = Open();
+        if (first == INVALID_HANDLE_VALUE) {
+            std::puts("(not connected)");
+            return 1;
+        }
+        Exchange(first, std::string("4\0", 2));
+        std::puts(Outcome(talvik::SendToTray(talvik::TrayEndpoint(), 5, kAnswerTimeoutMs)));
+        CloseHandle(first);
+    } else {
+        std::fputs("usage: tray_client send D | raw TEXT | busy\n", stderr);
+        return 2;
+    }
+    std::fflush(stdout);
+    return 0;
+}
