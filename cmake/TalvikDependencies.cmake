@@ -6,6 +6,7 @@
 #   talvik::ffmpeg    FFmpeg headers only; the libraries are loaded at run time
 #   talvik::usbmuxd   libusbmuxd + libplist (Linux; bound at run time on Windows)
 #   talvik::inih      ini reader (Linux; Windows uses the private-profile API)
+#   talvik::pipewire  libpipewire (Linux only: the PipeWire camera)
 if(TALVIK_LINUX)
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(UV REQUIRED IMPORTED_TARGET libuv)
@@ -15,6 +16,7 @@ if(TALVIK_LINUX)
     pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
     pkg_check_modules(INIH REQUIRED IMPORTED_TARGET inih)
     pkg_check_modules(AVCODEC REQUIRED libavcodec)
+    pkg_check_modules(PIPEWIRE REQUIRED IMPORTED_TARGET libpipewire-0.3)
 
     add_library(talvik::uv ALIAS PkgConfig::UV)
     add_library(talvik_spdlog INTERFACE)
@@ -29,6 +31,7 @@ if(TALVIK_LINUX)
     target_link_libraries(talvik_usbmuxd INTERFACE PkgConfig::USBMUXD PkgConfig::PLIST)
     add_library(talvik::usbmuxd ALIAS talvik_usbmuxd)
     add_library(talvik::inih ALIAS PkgConfig::INIH)
+    add_library(talvik::pipewire ALIAS PkgConfig::PIPEWIRE)
     find_package(Threads REQUIRED)
 else()
     # Built or unpacked by scripts/install-windows-deps.sh.

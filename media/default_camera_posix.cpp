@@ -1,5 +1,6 @@
 #include "media/camera_channel.h"
 #include "media/file_camera.h"
+#include "media/pipewire_camera_posix.h"
 
 #include <spdlog/spdlog.h>
 
@@ -9,8 +10,13 @@
 
 namespace talvik {
 
-std::unique_ptr<DeviceChannel> MakeDefaultCameraChannel()
+std::unique_ptr<DeviceChannel> MakeDefaultCameraChannel(CameraChoice choice)
 {
+    if (choice != CameraChoice::kFile) {
+        auto camera = std::make_unique<PipeWireCamera>();
+        if (choice == CameraChoice::kPipeWire || camera->FindDevicePath())
+            return camera;
+    }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (!runtime || !*runtime)
         return std::make_unique<FileCamera>(std::string());

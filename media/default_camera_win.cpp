@@ -77,7 +77,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<DeviceChannel> MakeDefaultCameraChannel()
+std::unique_ptr<DeviceChannel> MakeDefaultCameraChannel(CameraChoice)
 {
     return std::make_unique<KernelCamera>();
 }

@@ -14,4 +14,6 @@ apt_install \
     libavahi-compat-libdnssd-dev avahi-daemon avahi-utils libnss-mdns dbus python3-dbus python3-gi \
     libnotify-dev \
     libpng-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core python3-cairo \
-    pulseaudio pulseaudio-utils
+    pulseaudio pulseaudio-utils \
+    libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin wireplumber \
+    gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -32,12 +32,12 @@ ServiceRig::ServiceRig(const std::vector<std::string>& productSettings)
     EXPECT_EQ(chmod((install_ + "/talviktray").c_str(), 0755), 0);
 }
 
-void ServiceRig::Start(const std::string& usbmuxd)
+void ServiceRig::Start(const std::string& usbmuxd, const std::vector<std::string>& environment)
 {
-    service_ = std::make_unique<HelperProcess>(
-        SiblingProgram("TalvikSvc"), std::vector<std::string>{},
-        std::vector<std::string>{"TALVIK_CONFIG_DIR=" + root_.path(), "XDG_RUNTIME_DIR=" + run_,
-                                 "USBMUXD_SOCKET_ADDRESS=" + usbmuxd});
+    std::vector<std::string> all{"TALVIK_CONFIG_DIR=" + root_.path(), "XDG_RUNTIME_DIR=" + run_,
+                                 "USBMUXD_SOCKET_ADDRESS=" + usbmuxd};
+    all.insert(all.end(), environment.begin(), environment.end());
+    service_ = std::make_unique<HelperProcess>(SiblingProgram("TalvikSvc"), std::vector<std::string>{}, all);
 }
 
 std::optional<int> ServiceRig::Stop()

@@ -24,8 +24,9 @@ public:
     // `productSettings`: more "Name=value" lines for the product's key.
     explicit ServiceRig(const std::vector<std::string>& productSettings = {});
 
-    // Starts the service with its USB library pointed at `usbmuxd`.
-    void Start(const std::string& usbmuxd);
+    // Starts the service with its USB library pointed at `usbmuxd`, and
+    // `environment` ("NAME=value") added.
+    void Start(const std::string& usbmuxd, const std::vector<std::string>& environment = {});
     // SIGTERM; the exit code.
     std::optional<int> Stop();
 
