@@ -6,7 +6,12 @@
 //              bytes outside printable ASCII as \xNN
 //   busy       holds one connection that has been answered, then sends
 //              code 5 as a second client: what came of that
+//   notify D   the service's own notification of code D: over the pipe,
+//              or by starting the tray from the install directory when it
+//              does not run; "done" once it has been delivered
+#include "base/config_store.h"
 #include "base/tray_link.h"
+#include "service/service_desktop.h"
 #include "service/tray_pipe.h"
 
 #include <windows.h>
@@ -87,8 +92,13 @@ int main(int argc, char** argv)
         Exchange(first, std::string("4\0", 2));
         std::puts(Outcome(talvik::SendToTray(talvik::TrayEndpoint(), 5, kAnswerTimeoutMs)));
         CloseHandle(first);
+    } else if (command == "notify" && argc == 3) {
+        talvik::ServiceDesktop desktop(talvik::SystemConfigStore());
+        desktop.NotifyTray(std::atoi(argv[2]));
+        desktop.FinishNotifications();
+        std::puts("done");
     } else {
-        std::fputs("usage: tray_client send D | raw TEXT | busy\n", stderr);
+        std::fputs("usage: tray_client send D | raw TEXT | busy | notify D\n", stderr);
         return 2;
     }
     std::fflush(stdout);

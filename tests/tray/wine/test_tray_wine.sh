@@ -4,6 +4,8 @@
 # toast platform is missing, so every notification is a balloon. The
 # service's own client (tray_client.exe) talks to it over the real pipe;
 # what the tray shows is read from its lines in log.txt. Checks that:
+#  - the service's notification starts the missing tray with its digit and
+#    reaches the running one;
 #  - command line 1 gives the menu "Settings, Close" and the barcode
 #    balloon at once; 0 then removes the icon and ends the program (0);
 #  - command line 5 gives the menu "Close" and the WiFi balloon; a further
@@ -72,6 +74,13 @@ client() {
     echo "$outcome"
 }
 
+# The service's notification of code $1. Its output goes to a file: the tray
+# it may start keeps a pipe open for as long as it runs.
+notify() {
+    "$wine" "$install/tray_client.exe" notify "$1" >"$work/notify.out" 2>/dev/null </dev/null
+    [ "$(tr -d '\r' <"$work/notify.out")" = done ] || fail "notify $1 was not delivered"
+}
+
 send() {
     local outcome
     outcome="$(client send "$1")"
@@ -127,6 +136,19 @@ printf '[logging]\r\nloglevel=3\r\n' >"$install/Vidrelo.ini"
 "$wine" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvikDrivers' /v UninstallString \
     /t REG_SZ /d "$win_install\\uninst.exe" /f >/dev/null 2>&1 || fail "cannot write UninstallString"
 
+# The service's own notification: with no tray running it starts one with
+# the digit, which shows the balloon; the next goes over the pipe to it, and
+# 0 ends it.
+notify 5
+await_line "Tray started with \"5\"" "$start_seconds"
+await_line "Balloon shown: Vidrelo connected via WiFi" 10
+notify 4
+await_line "Balloon shown: Vidrelo connected via USB" 10
+notify 0
+await_line "Tray ended" 20
+expect_count "Tray started with \"5\"" 1
+: >"$log"
+
 # Command line 1.
 start_tray 1
 await_line "Tray menu: Settings, Close" 10
@@ -163,4 +185,4 @@ done
 expect_count "Balloon shown: Vidrelo connected via USB" 2
 expect_end_on_0
 expect_count "Notification icon removed, the tray ends" 2
-echo "PASS: menus, balloons per message, answers, busy pipe, 0 ends the tray"
+echo "PASS: started and told by the service's notifications, menus, balloons per message, answers, busy pipe, 0 ends the tray"
