@@ -20,6 +20,8 @@ namespace talvik {
 #ifdef _WIN32
 inline constexpr const char* kTrayProgramFile = "talviktray.exe";
 inline constexpr const char* kHelperProgramFile = "svcnq.exe";
+// Started by the tray's "Settings", with no argument.
+inline constexpr const char* kSettingsProgramFile = "nqconfig.exe";
 #else
 inline constexpr const char* kTrayProgramFile = "talviktray";
 inline constexpr const char* kHelperProgramFile = "svcnq";

@@ -3,6 +3,7 @@
 // fallback; toasts go through WinToast. One thread does everything.
 #include "base/config.h"
 #include "base/logging.h"
+#include "base/program_command.h"
 #include "base/tray_link.h"
 #include "tray/pipe_server.h"
 #include "tray/tray_app.h"
@@ -28,8 +29,6 @@ constexpr UINT kIconId = 5000;
 constexpr UINT kIconCallback = WM_USER + 1;
 constexpr UINT_PTR kCloseCommand = 3000;
 constexpr UINT_PTR kSettingsCommand = 3001;
-constexpr const char* kSettingsProgram = "nqconfig.exe";
-constexpr std::size_t kSettingsPathBytes = 256;
 constexpr std::int64_t kToastExpirationMs = 1000;
 
 bool settingsEnabled = false;
@@ -139,8 +138,9 @@ void StartSettings()
     const auto directory = InstallDirectory();
     if (!directory)
         return;
-    const std::string path = *directory + kSettingsProgram;
-    if (path.size() + 1 > kSettingsPathBytes)
+    // The same bound as every program the system starts.
+    const std::string path = *directory + kSettingsProgramFile;
+    if (path.size() + 1 > kCommandLineBytes)
         return;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
