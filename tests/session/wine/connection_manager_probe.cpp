@@ -4,14 +4,15 @@
 // for the phone's first format. Built for Windows, it lets a test run the
 // manager under Wine with the native phone simulator connecting to it.
 //
-//   connection_manager_probe --port N [--timeout SECONDS] [--usbmuxd-library PATH]
+//   connection_manager_probe --port N [--timeout SECONDS] [--sessions N] [--usbmuxd-library PATH]
 //
 // --usbmuxd-library binds that libusbmuxd instead of the install
-// directory's.
+// directory's; the probe ends after --sessions announced sessions have
+// ended (default 1).
 // Logs to standard output with the service's line pattern. After its first
 // Tick it logs "probe: looking for the phone on port N". Exit codes:
-//   0  an announced session brought video and audio and then ended
-//   1  the session ended without both, or none ended within --timeout
+//   0  the announced sessions brought video and audio and then ended
+//   1  they ended without both, or not all ended within --timeout
 //      (default 60 s)
 //   2  bad command line
 #include "base/logging.h"
@@ -41,6 +42,7 @@ struct ProbeOptions {
     std::uint16_t port = 0;
     unsigned timeoutSeconds = 60;
     std::string usbmuxdLibrary;
+    int sessions = 1;
 };
 
 template <typename Number>
@@ -68,6 +70,8 @@ std::optional<ProbeOptions> ParseCommandLine(int argc, char** argv)
             valid = ParseNumber<std::uint16_t>(value, 1, 65535, options.port);
         else if (std::strcmp(name, "--timeout") == 0)
             valid = ParseNumber<unsigned>(value, 1, 3600, options.timeoutSeconds);
+        else if (std::strcmp(name, "--sessions") == 0)
+            valid = ParseNumber<int>(value, 1, 100, options.sessions);
         else if (std::strcmp(name, "--usbmuxd-library") == 0)
             valid = (options.usbmuxdLibrary = value, true);
         if (!valid)
@@ -105,7 +109,8 @@ int main(int argc, char** argv)
     const std::optional<ProbeOptions> options = ParseCommandLine(argc, argv);
     if (!options) {
         std::fprintf(stderr,
-                     "usage: connection_manager_probe --port N [--timeout SECONDS] [--usbmuxd-library PATH]\n");
+                     "usage: connection_manager_probe --port N [--timeout SECONDS] [--sessions N] "
+                     "[--usbmuxd-library PATH]\n");
         return 2;
     }
     LogToStandardOutput();
@@ -126,7 +131,7 @@ int main(int argc, char** argv)
         spdlog::info("probe: looking for the phone on port {}", options->port);
 
         const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options->timeoutSeconds);
-        while (!observer.sessionEnded()) {
+        while (observer.sessionsEnded() < options->sessions) {
             if (Clock::now() >= deadline) {
                 timedOut = true;
                 break;
@@ -142,7 +147,8 @@ int main(int argc, char** argv)
                  video.smallest, video.largest, audio.count, audio.smallest, audio.largest);
     int code = 0;
     if (timedOut) {
-        spdlog::error("probe: no session ended within {} s", options->timeoutSeconds);
+        spdlog::error("probe: {} of {} sessions ended within {} s", observer.sessionsEnded(), options->sessions,
+                      options->timeoutSeconds);
         code = 1;
     } else if (video.count == 0 || audio.count == 0) {
         spdlog::error("probe: the session ended without both video and audio");

@@ -36,7 +36,7 @@ void ProbeObserver::OnBarcodeClientConnected()
 void ProbeObserver::ConnectionDisconnected()
 {
     spdlog::info("probe: ConnectionDisconnected");
-    sessionEnded_.store(true);
+    sessionsEnded_.fetch_add(1);
 }
 
 void ProbeObserver::AddVideo(const char* form, std::uint32_t size)

@@ -4,8 +4,8 @@
 // follow, with their smallest and largest sizes, so that the test can
 // compare them with what the phone says it sent.
 //
-// Every On* call comes from the manager's loop thread; sessionEnded() may be
-// read from any thread. Read the counts only after the manager is gone.
+// Every On* call comes from the manager's loop thread; sessionsEnded() may
+// be read from any thread. Read the counts only after the manager is gone.
 #pragma once
 
 #include "session/connection_manager.h"
@@ -29,8 +29,8 @@ public:
     // The manager that stream requests go to; set before its first Tick.
     void Attach(ConnectionManager* manager) { manager_ = manager; }
 
-    // True once an announced session has ended.
-    bool sessionEnded() const { return sessionEnded_.load(); }
+    // How many announced sessions have ended.
+    int sessionsEnded() const { return sessionsEnded_.load(); }
     const ReceivedTally& video() const { return video_; }
     const ReceivedTally& audio() const { return audio_; }
 
@@ -52,7 +52,7 @@ private:
     ConnectionManager* manager_ = nullptr;
     ReceivedTally video_;
     ReceivedTally audio_;
-    std::atomic<bool> sessionEnded_{false};
+    std::atomic<int> sessionsEnded_{0};
 };
 
 } // namespace talvik::test
