@@ -1,5 +1,6 @@
 #include "engine/vidrelo_engine.h"
 
+#include "base/console_status.h"
 #include "base/config.h"
 #include "base/logging.h"
 #include "base/tray_link.h"
@@ -188,6 +189,8 @@ void VidreloEngine::OnConnectionReceived(ConnectionType type, const ClientFormat
         TransitionTo(EngineState::kVidreloConnected);
 
     const ClientFormat chosen = ChooseResolution();
+    ConsoleStatus(fmt::format("a phone connected over {0}; it is asked for {1} x {2} at {3} fps",
+                              type == ConnectionType::Usb ? "USB" : "WiFi", chosen.width, chosen.height, chosen.fps));
     if (session_)
         session_->StartStreaming(chosen);
 }
@@ -200,8 +203,10 @@ void VidreloEngine::OnBarcodeClientConnected()
 void VidreloEngine::ConnectionDisconnected()
 {
     spdlog::info("ConnectionDisconnected");
-    if (state_.load() != EngineState::kIdle)
+    if (state_.load() != EngineState::kIdle) {
+        ConsoleStatus("the phone left; the camera shows the status screen");
         TransitionTo(EngineState::kIdle);
+    }
 }
 
 void VidreloEngine::OnVideoData(const std::uint8_t* data, std::uint32_t size, std::uint32_t orientation)

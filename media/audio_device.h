@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace talvik {
 
@@ -45,6 +46,9 @@ public:
     // Hands one block of at most kAudioDeviceWriteBytes bytes (a whole
     // number of frames, possibly none) to the device.
     virtual AudioDeviceWrite Write(const std::uint8_t* frames, std::size_t bytes, std::uint32_t& error) = 0;
+
+    // What the microphone is and how to hear it, for a person.
+    virtual std::string Describe() const { return "the Talvik Audio driver"; }
 };
 
 // Looks up the device and keeps its path in a process-wide 256-byte buffer;

@@ -1,5 +1,7 @@
 #include "media/audio_driver.h"
 
+#include "base/console_status.h"
+
 #include "media/codec_library.h"
 
 #include <spdlog/spdlog.h>
@@ -29,10 +31,12 @@ AudioDriver::AudioDriver(OpenedAudioDevice opened)
 {
     if (!opened.device) {
         spdlog::error("AudioDriver CreateFile failed: {0}", opened.error);
+        ConsoleStatus(fmt::format("microphone: none could be opened (error {0})", opened.error));
         state_ = kOpenFailed;
         return;
     }
     spdlog::info("AudioDriver loaded");
+    ConsoleStatus("microphone: " + opened.device->Describe());
     device_ = std::move(opened.device);
     state_ = kOpen;
     // Without the buffer every block would be written from nowhere: the

@@ -20,6 +20,11 @@ static_assert(kAudioDeviceWriteBytes <= PIPE_BUF);
 
 class AudioFifo : public AudioDevice {
 public:
+    std::string Describe() const override
+    {
+        return "the sound server's pipe " + path_ + " (record from \"talvik_mic\" when it was made that way)";
+    }
+
     explicit AudioFifo(std::string path) : path_(std::move(path)) { Attach(); }
     ~AudioFifo() override
     {

@@ -44,6 +44,12 @@ public:
         return AudioDeviceWrite::kWritten;
     }
 
+    std::string Describe() const override
+    {
+        return "a ring file that keeps the last moments of sound; for a real microphone, set AudioDevice (README: "
+               "\"The microphone on Linux\")";
+    }
+
 private:
     std::uint64_t* Position() { return reinterpret_cast<std::uint64_t*>(map_ + kPositionOffset); }
 

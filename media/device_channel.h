@@ -12,6 +12,7 @@
 #include "media/frame_buffer_record.h"
 
 #include <cstdint>
+#include <string>
 
 namespace talvik {
 
@@ -39,6 +40,9 @@ public:
 
     // Releases the device; nothing works afterwards. Safe to repeat.
     virtual void Close() = 0;
+
+    // What the camera is and how to look at it, for a person.
+    virtual std::string Describe() const { return "the Vidrelo Camera driver"; }
 };
 
 } // namespace talvik

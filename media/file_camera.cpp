@@ -145,4 +145,9 @@ std::uint32_t FileCamera::CommitFrameBuffer(FrameBufferRecord& record)
     return 0;
 }
 
+std::string FileCamera::Describe() const
+{
+    return "the camera file " + path_ + " (look at it with: camview --file " + path_ + " --snapshot picture.png)";
+}
+
 } // namespace talvik

@@ -36,6 +36,7 @@ public:
     std::uint32_t WriteBuffered(const std::uint8_t* picture, std::uint32_t bytes) override;
     std::uint32_t CommitFrameBuffer(FrameBufferRecord& record) override;
     void Close() override;
+    std::string Describe() const override;
 
 private:
     // Follows the file's size; 0, or the error when it cannot be mapped or

@@ -307,4 +307,10 @@ void PipeWireCamera::Close()
     s.loop = nullptr;
 }
 
+std::string PipeWireCamera::Describe() const
+{
+    return "the PipeWire video source \"Vidrelo Camera\" (node talvik-camera), for every PipeWire camera consumer; "
+           "try: gst-launch-1.0 pipewiresrc target-object=talvik-camera ! videoconvert ! autovideosink";
+}
+
 } // namespace talvik

@@ -37,6 +37,7 @@ public:
     std::uint32_t WriteBuffered(const std::uint8_t* picture, std::uint32_t bytes) override;
     std::uint32_t CommitFrameBuffer(FrameBufferRecord& record) override;
     void Close() override;
+    std::string Describe() const override;
 
     struct State; // PipeWire's objects and the picture handed between threads
 

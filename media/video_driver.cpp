@@ -1,5 +1,7 @@
 #include "media/video_driver.h"
 
+#include "base/console_status.h"
+
 #include "media/pixel_format.h"
 
 #include <spdlog/spdlog.h>
@@ -55,9 +57,11 @@ void VideoDriver::Open()
     const std::uint32_t error = device_->Open();
     if (error != 0) {
         spdlog::error("VideoDriver CreateFile failed: {0}", error);
+        ConsoleStatus(fmt::format("camera: none could be opened (error {0})", error));
         state_ = 1;
     } else {
         spdlog::info("VideoDriver loaded");
+        ConsoleStatus("camera: " + device_->Describe());
         state_ = 0;
     }
     frameBuffer_.reset();

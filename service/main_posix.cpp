@@ -4,10 +4,14 @@
 #include "service/daemon_platform_posix.h"
 #include "service/user_unit_posix.h"
 
+#include "base/console_status.h"
+
 #include <signal.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv)
@@ -29,7 +33,14 @@ int main(int argc, char** argv)
         talvik::InstallUserUnit();
         return 0;
     }
+    // A person watching in a terminal is told what happens; under systemd
+    // (which sets INVOCATION_ID) the service stays quiet.
+    talvik::ShowConsoleStatus(isatty(STDERR_FILENO) == 1 && std::getenv("INVOCATION_ID") == nullptr);
+    // The DNS-SD library's compatibility layer would warn on every start.
+    setenv("AVAHI_COMPAT_NOWARN", "1", 0);
+    talvik::ConsoleStatus("starting (Ctrl+C stops it)");
     talvik::DaemonPlatform platform(stopSignals);
     talvik::RunServiceWorker(platform);
+    talvik::ConsoleStatus("stopped");
     return 0;
 }

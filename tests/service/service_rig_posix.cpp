@@ -32,12 +32,16 @@ ServiceRig::ServiceRig(const std::vector<std::string>& productSettings)
     EXPECT_EQ(chmod((install_ + "/talviktray").c_str(), 0755), 0);
 }
 
-void ServiceRig::Start(const std::string& usbmuxd, const std::vector<std::string>& environment)
+void ServiceRig::Start(const std::string& usbmuxd, const std::vector<std::string>& environment, bool inTerminal)
 {
     std::vector<std::string> all{"TALVIK_CONFIG_DIR=" + root_.path(), "XDG_RUNTIME_DIR=" + run_,
                                  "USBMUXD_SOCKET_ADDRESS=" + usbmuxd};
     all.insert(all.end(), environment.begin(), environment.end());
-    service_ = std::make_unique<HelperProcess>(SiblingProgram("TalvikSvc"), std::vector<std::string>{}, all);
+    if (inTerminal)
+        service_ = std::make_unique<HelperProcess>(
+            "/usr/bin/script", std::vector<std::string>{"-qfec", SiblingProgram("TalvikSvc"), "/dev/null"}, all);
+    else
+        service_ = std::make_unique<HelperProcess>(SiblingProgram("TalvikSvc"), std::vector<std::string>{}, all);
 }
 
 std::optional<int> ServiceRig::Stop()

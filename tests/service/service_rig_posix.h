@@ -25,8 +25,11 @@ public:
     explicit ServiceRig(const std::vector<std::string>& productSettings = {});
 
     // Starts the service with its USB library pointed at `usbmuxd`, and
-    // `environment` ("NAME=value") added.
-    void Start(const std::string& usbmuxd, const std::vector<std::string>& environment = {});
+    // `environment` ("NAME=value") added; `inTerminal`: with a terminal for
+    // its standard error (script(1)), whose text Output() gives.
+    void Start(const std::string& usbmuxd, const std::vector<std::string>& environment = {},
+               bool inTerminal = false);
+    std::string Output() const { return service_->Output(); }
     // SIGTERM; the exit code.
     std::optional<int> Stop();
 

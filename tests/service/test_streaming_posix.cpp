@@ -185,3 +185,26 @@ TEST(streaming, the_phone_tone_reaches_a_pulseaudio_microphone)
     phone->Stop();
     EXPECT_EQ(rig.Stop(), 0);
 }
+
+TEST(streaming, a_person_running_the_service_in_a_terminal_is_told_what_happens)
+{
+    talvik::test::ServiceRig rig;
+    rig.Start(rig.unusedUsbmuxd(), {}, true);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.Output().find("talvik: microphone: ") != std::string::npos; }))
+        << rig.Output();
+    std::unique_ptr<HelperProcess> phone = talvik::test::StartPhonesim(
+        {"connect", "--port", std::to_string(rig.port()), "--frames", "30", "--duration", "20"});
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.Output().find("the phone left") != std::string::npos; })) << rig.Output();
+    std::string output = rig.Output();
+    output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
+    const std::string camera = "talvik: camera: the camera file " + rig.camera() + " (look at it with: camview --file " +
+                               rig.camera() + " --snapshot picture.png)\n";
+    std::size_t at = 0;
+    for (const std::string& line :
+         {std::string("talvik: starting (Ctrl+C stops it)\n"), camera,
+          std::string("talvik: a phone connected over WiFi; it is asked for 1280 x 720 at 30 fps\n"),
+          std::string("talvik: the phone left; the camera shows the status screen\n")}) {
+        at = output.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << output;
+    }
+}
