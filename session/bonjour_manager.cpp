@@ -3,6 +3,7 @@
 #include "session/socket_poll.h"
 
 #include "base/byte_order.h"
+#include "base/console_status.h"
 
 #include <spdlog/spdlog.h>
 #include <uv.h> // host lookups and the address texts, on both targets
@@ -60,9 +61,14 @@ BonjourManager::BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver
     : dnssd_(dnssd), observer_(observer), loop_(loop)
 {
     // A failed registration only makes the PC unfindable; resolving the
-    // phone still works, so the result is not looked at.
-    dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr, ToNetworkOrder(port),
-                              0, nullptr, register_reply, this);
+    // phone still works, so the result is only told to the console.
+    const DNSServiceErrorType registered =
+        dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr,
+                                  ToNetworkOrder(port), 0, nullptr, register_reply, this);
+    ConsoleStatus(registered == 0
+                      ? std::string("DNS-SD: this PC is announced to phones on the local network")
+                      : fmt::format("DNS-SD: this PC cannot be announced (error {0}); is avahi-daemon running?",
+                                    registered));
 }
 
 BonjourManager::~BonjourManager()

@@ -1,5 +1,6 @@
 #include "session/connection_manager.h"
 
+#include "base/console_status.h"
 #include "session/messages.h"
 #include "session/network_check.h"
 #include "session/socket_library.h"
@@ -366,8 +367,11 @@ void ConnectionManager::StartListening()
     // in a row is worth a line.
     rc = uv_tcp_bind(server, reinterpret_cast<const sockaddr*>(&address), 0);
     if (rc != 0) {
-        if (!listenFailureLogged_)
+        if (!listenFailureLogged_) {
             spdlog::error("uv_tcp_bind failed: {0}", uv_strerror(rc));
+            ConsoleStatus(fmt::format("WiFi: TCP port {0} cannot be used ({1}); trying again every few seconds",
+                                      options_.port, uv_strerror(rc)));
+        }
     } else {
         rc = uv_listen(reinterpret_cast<uv_stream_t*>(server), kListenBacklog, on_new_connection);
         if (rc != 0 && !listenFailureLogged_)
@@ -375,9 +379,13 @@ void ConnectionManager::StartListening()
     }
     listenFailureLogged_ = rc != 0;
     if (rc != 0) {
+        listeningAnnounced_ = false;
         uv_close(reinterpret_cast<uv_handle_t*>(server), on_close);
         return;
     }
+    if (!listeningAnnounced_)
+        ConsoleStatus(fmt::format("WiFi: phones can connect on TCP port {0}", options_.port));
+    listeningAnnounced_ = true;
     server_ = server;
 }
 

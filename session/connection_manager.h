@@ -168,6 +168,7 @@ private:
     uv_tcp_s* server_ = nullptr;
     // The last try to listen failed and was logged; later tries are quiet.
     bool listenFailureLogged_ = false;
+    bool listeningAnnounced_ = false; // told the console since the last failure
     uv_tcp_s* client_ = nullptr;
 
     std::atomic<std::uint32_t> now_{0};

@@ -1,5 +1,6 @@
 #include "session/dns_sd_library.h"
 
+#include "base/console_status.h"
 #include "base/dynamic_library.h"
 
 #include <spdlog/spdlog.h>
@@ -14,6 +15,7 @@ std::unique_ptr<DnsSdLibrary> DnsSdLibrary::Load(const std::string& path)
     if (!library) {
         spdlog::error("Bonjour not available");
         spdlog::info("Bonjour: cannot load {0}: {1}", path, reason);
+        ConsoleStatus(fmt::format("DNS-SD: not available ({0} cannot be loaded)", path));
         return nullptr;
     }
     if (!(library->Bind("DNSServiceResolve", binding.DNSServiceResolve) &&

@@ -1,11 +1,13 @@
 #include "session/ios_usb_connection.h"
 
 #include "base/byte_order.h"
+#include "base/console_status.h"
 #include "base/phone_link.h"
 
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -105,6 +107,11 @@ void iOSUSBConnection::ListDevices(std::uint32_t now)
 
     UsbmuxdDeviceInfo* list = listed->list;
     const int n = listed->count;
+    // The console hears when usbmuxd starts or stops answering, once.
+    static std::atomic<int> answering{-1};
+    if (answering.exchange(n >= 0 ? 1 : 0) != (n >= 0 ? 1 : 0))
+        ConsoleStatus(n >= 0 ? "USB: usbmuxd answers; plug in a phone with the app running"
+                             : "USB: usbmuxd does not answer; USB phones are found once it runs");
     if (n < 0) {
         spdlog::info("usbmuxd_get_device_list error {0}", n);
     } else {

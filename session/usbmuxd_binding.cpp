@@ -1,5 +1,6 @@
 #include "session/usbmuxd_binding.h"
 
+#include "base/console_status.h"
 #include "base/dynamic_library.h"
 
 #include <spdlog/spdlog.h>
@@ -13,6 +14,7 @@ std::unique_ptr<UsbmuxdLibrary> UsbmuxdLibrary::Load(const std::string& path)
     if (!library) {
         spdlog::error("USB not available");
         spdlog::info("USB: cannot load {0}: {1}", path, reason);
+        ConsoleStatus(fmt::format("USB: not available ({0} cannot be loaded)", path));
         return nullptr;
     }
     UsbmuxdBinding binding{};

@@ -202,6 +202,7 @@ TEST(streaming, a_person_running_the_service_in_a_terminal_is_told_what_happens)
     std::size_t at = 0;
     for (const std::string& line :
          {std::string("talvik: starting (Ctrl+C stops it)\n"), camera,
+          "talvik: WiFi: phones can connect on TCP port " + std::to_string(rig.port()) + "\n",
           std::string("talvik: a phone connected over WiFi; it is asked for 1280 x 720 at 30 fps\n"),
           std::string("talvik: the phone left; the camera shows the status screen\n")}) {
         at = output.find(line, at);
