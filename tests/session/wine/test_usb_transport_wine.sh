@@ -16,17 +16,6 @@
 set -u
 
 probe="$1" library="$2" phonesim="$3" wine_run="$4"
-work="$(mktemp -d)"
-probe_log="$work/probe.log" phone_log="$work/phonesim.log"
-: >"$probe_log"
-: >"$phone_log"
-probe_pid="" phone_pid=""
-
-frames=45
-picture_bytes=$((640 * 480 * 3 / 2))
-audio_bytes=2048
-formats="640x480@30 H.264, 960x540@30 H.264, 1280x720@30 H.264, 1920x1080@30 H.264, 1280x720@30 MPEG-4"
-ready_seconds=120
 phone_seconds=90
 probe_seconds=90
 

@@ -1,7 +1,23 @@
 # Shared by the tests that pair the probe under Wine with the native phone
-# simulator. Sourced after the caller has set work, probe_log, phone_log,
-# probe_pid and phone_pid; installs the clean-up of both processes and of
-# $work.
+# simulator. Sourced first; sets work (a temporary directory), probe_log,
+# phone_log, probe_pid and phone_pid, what the phone sends, and installs the
+# clean-up of both processes and of $work.
+
+work="$(mktemp -d)"
+probe_log="$work/probe.log" phone_log="$work/phonesim.log"
+: >"$probe_log"
+: >"$phone_log"
+probe_pid="" phone_pid=""
+
+# The phone streams 640x480 raw NV12 pictures (so that the encoder's speed
+# plays no part) and 1024-sample audio blocks, and hangs up after its
+# frames.
+frames=45
+picture_bytes=$((640 * 480 * 3 / 2))
+audio_bytes=2048
+formats="640x480@30 H.264, 960x540@30 H.264, 1280x720@30 H.264, 1920x1080@30 H.264, 1280x720@30 MPEG-4"
+# Wine may have to start its server first.
+ready_seconds=120
 
 # Stops a process this script started, if it still runs.
 stop() {
