@@ -94,6 +94,8 @@ protected:
             savedRuntime_ = old;
         setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
         cameraPath_ = dir_.path() + "/talvik/camera";
+        // The file camera whether or not a PipeWire daemon answers here.
+        config_.SetString("Software\\Talvik\\Vidrelo", "Camera", "file");
     }
     void TearDown() override
     {
@@ -226,7 +228,9 @@ TEST_F(FileCameraTest, HostileFilesNeverLeadOutsideTheMapping)
     // Without a runtime directory there is no default camera.
     log_.Clear();
     unsetenv("XDG_RUNTIME_DIR");
-    VideoDriver none(MakeCameraChannel(*std::make_unique<test::FakeConfigStore>()));
+    test::FakeConfigStore fileCamera;
+    fileCamera.SetString("Software\\Talvik\\Vidrelo", "Camera", "file");
+    VideoDriver none(MakeCameraChannel(fileCamera));
     none.Open();
     EXPECT_THAT(log_.Lines(),
                 ElementsAre("error: VideoDriver device path not found", "error: VideoDriver CreateFile failed: 2"));
