@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 
 namespace talvik {
 namespace {
@@ -33,17 +32,6 @@ Bytes FileBytes(const std::string& path, std::size_t offset, std::size_t count)
 {
     const std::string all = test::ReadFile(path);
     return offset + count <= all.size() ? Bytes(all.begin() + offset, all.begin() + offset + count) : Bytes{};
-}
-
-template <typename Done>
-bool WaitUntil(Done done, std::chrono::milliseconds timeout)
-{
-    for (const auto end = std::chrono::steady_clock::now() + timeout; !done();) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
 }
 
 class AudioDevicePosixTest : public test::AudioTest {
@@ -157,7 +145,7 @@ TEST_F(AudioDevicePosixTest, PulseAudioPipeSourceRecordsTheBlockBitExact)
         stereo.insert(stereo.end(), {lo, hi, lo, hi});
     }
     ASSERT_TRUE(Write(driver, mono));
-    EXPECT_TRUE(WaitUntil([&] { return test::ReadFile(recording).size() >= stereo.size(); }, 10s));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::ReadFile(recording).size() >= stereo.size(); }, 10s));
     parec->Stop();
     const std::string recorded = test::ReadFile(recording);
     EXPECT_NE(recorded.find(std::string(stereo.begin(), stereo.end())), std::string::npos)

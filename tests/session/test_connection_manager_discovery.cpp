@@ -40,6 +40,19 @@ int Count(const std::string& text, const std::string& what)
     return n;
 }
 
+// A manager on a free port with the fake DNS-SD library and no USB, driven
+// pass by pass by the test.
+ConnectionManager::Options FakeDnsSdOptions()
+{
+    ConnectionManager::Options options;
+    options.port = UvPeer::FreePort();
+    options.usbmuxd = nullptr;
+    options.dnsSdLibrary = FAKE_DNSSD_PATH;
+    options.startLoopThread = false;
+    options.idlePause = false;
+    return options;
+}
+
 #ifndef _WIN32
 // The name "unanswered" is looked up like an mDNS name whose owner is gone:
 // no answer until the test lets it fail.
@@ -75,12 +88,7 @@ TEST(connection_manager_discovery, an_unanswered_host_name_holds_up_no_path)
 
     LogRecorder log;
     RecordingSession observer{ConnectionState::Idle};
-    ConnectionManager::Options options;
-    options.port = UvPeer::FreePort();
-    options.usbmuxd = nullptr;
-    options.dnsSdLibrary = FAKE_DNSSD_PATH;
-    options.startLoopThread = false;
-    options.idlePause = false;
+    const ConnectionManager::Options options = FakeDnsSdOptions();
     ConnectionManager manager(&observer, options);
     manager.Tick(1000);
     reply(0, "unanswered.local.", 5055);
@@ -113,12 +121,7 @@ TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and
 
     LogRecorder log;
     RecordingSession observer{ConnectionState::Idle};
-    ConnectionManager::Options options;
-    options.port = UvPeer::FreePort();
-    options.usbmuxd = nullptr;
-    options.dnsSdLibrary = FAKE_DNSSD_PATH;
-    options.startLoopThread = false;
-    options.idlePause = false;
+    const ConnectionManager::Options options = FakeDnsSdOptions();
     ConnectionManager manager(&observer, options);
     std::uint32_t now = 5000;
     manager.Tick(now);

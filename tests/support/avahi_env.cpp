@@ -24,14 +24,6 @@ constexpr const char* kBusSocket = "/run/talvik-avahi-test-bus";
 constexpr const char* kHostName = "talvik-test";
 constexpr auto kLockWait = std::chrono::minutes(3);
 
-std::string FindProgram(const std::string& name)
-{
-    for (const char* dir : {"/usr/bin", "/usr/sbin", "/bin", "/sbin"})
-        if (access((fs::path(dir) / name).c_str(), X_OK) == 0)
-            return (fs::path(dir) / name).string();
-    return {};
-}
-
 // The PID of an avahi-daemon that runs already, or 0.
 pid_t RunningDaemon()
 {
@@ -149,9 +141,7 @@ bool AvahiEnvironment::Launch(std::string& skipReason)
 
     dbus_ = std::make_unique<HelperProcess>(
         dbusDaemon, std::vector<std::string>{"--config-file=" + dir_.File("bus.conf"), "--nofork", "--nopidfile"});
-    for (int i = 0; i < 250 && !FileExists(busSocket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!FileExists(busSocket)) {
+    if (!WaitUntil([&] { return FileExists(busSocket); }, std::chrono::seconds(5))) {
         skipReason = "the private dbus-daemon did not start: " + Tail(dbus_->Output());
         return false;
     }

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -132,6 +134,29 @@ bool HelperProcess::Reap(bool block)
 std::string SiblingProgram(const std::string& name)
 {
     return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
+
+std::string FindProgram(const std::string& name)
+{
+    std::string directories = std::getenv("PATH") ? std::getenv("PATH") : "";
+    directories += ":/usr/sbin:/sbin";
+    for (std::size_t from = 0, to; from <= directories.size(); from = to + 1) {
+        to = std::min(directories.find(':', from), directories.size());
+        const std::string candidate = directories.substr(from, to - from) + "/" + name;
+        if (to > from && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    for (const auto end = std::chrono::steady_clock::now() + timeout; !done();) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 } // namespace talvik::test

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,5 +61,13 @@ private:
 // The program `name` beside the running test executable (every program of
 // the build lands in the same directory).
 std::string SiblingProgram(const std::string& name);
+
+// The installed program `name`: the first executable one on PATH, then in
+// /usr/sbin and /sbin (daemons); empty when there is none.
+std::string FindProgram(const std::string& name);
+
+// Polls `done` every 20 ms until it holds or `timeout` has passed; whether
+// it holds.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 } // namespace talvik::test

@@ -1,40 +1,10 @@
 #include "tests/support/pulse_audio_posix.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdlib>
-#include <thread>
 
 using namespace std::chrono_literals;
 
 namespace talvik::test {
-namespace {
-
-std::string FindProgram(const std::string& name)
-{
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    for (std::size_t from = 0, to; from <= path.size(); from = to + 1) {
-        to = std::min(path.find(':', from), path.size());
-        const std::string candidate = path.substr(from, to - from) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
-    return {};
-}
-
-template <typename Done>
-bool WaitUntil(Done done, std::chrono::milliseconds timeout)
-{
-    for (const auto end = std::chrono::steady_clock::now() + timeout; !done();) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-} // namespace
 
 std::string PulseAudio::Start()
 {

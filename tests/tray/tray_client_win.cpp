@@ -13,6 +13,7 @@
 #include "base/tray_link.h"
 #include "service/service_desktop.h"
 #include "service/tray_pipe.h"
+#include "tests/support/printable.h"
 
 #include <windows.h>
 
@@ -59,16 +60,7 @@ std::string Exchange(HANDLE pipe, const std::string& message)
     if (!WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), &bytes, nullptr) ||
         !ReadFile(pipe, answer, sizeof answer, &bytes, nullptr))
         return "(no answer)";
-    std::string text;
-    for (DWORD i = 0; i < bytes; ++i) {
-        const unsigned char c = static_cast<unsigned char>(answer[i]);
-        char escaped[8];
-        if (c >= 0x20 && c < 0x7F)
-            text += static_cast<char>(c);
-        else if (std::snprintf(escaped, sizeof escaped, "\\x%02X", c) > 0)
-            text += escaped;
-    }
-    return text;
+    return talvik::test::Printable(std::string_view(answer, bytes));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 //   ended
 // and ends after answering notification 0, or after two minutes.
 #include "tests/service/tray_pipe_server_win.h"
+#include "tests/support/printable.h"
 
 #include <cstdio>
 #include <string>
@@ -16,19 +17,6 @@
 namespace {
 
 constexpr DWORD kLifetimeMs = 120000;
-
-std::string Printable(const std::string& bytes)
-{
-    std::string text;
-    for (unsigned char c : bytes) {
-        char escaped[8];
-        if (c >= 0x20 && c < 0x7F)
-            text += static_cast<char>(c);
-        else if (std::snprintf(escaped, sizeof escaped, "\\x%02X", c) > 0)
-            text += escaped;
-    }
-    return text;
-}
 
 class LineLog {
 public:
@@ -74,7 +62,7 @@ int main()
     }
     log.Write("listening");
     server.Serve(stop, kLifetimeMs, [&](const std::string& message) {
-        log.Write("message: " + Printable(message));
+        log.Write("message: " + talvik::test::Printable(message));
         if (message == std::string("0\0", 2))
             SetEvent(stop);
         return std::string("Default answer from server", 27);
