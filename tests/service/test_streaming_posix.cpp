@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 using talvik::test::HelperProcess;
 using talvik::test::ReadFile;
 using talvik::test::TempDir;
-using talvik::test::WriteFile;
 
 namespace {
 
