@@ -33,10 +33,10 @@ uint32_t TruncateFps(float fps)
 ClientClass ClassifyClient(uint32_t clientType)
 {
     if ((clientType >= 1 && clientType <= 4) || (clientType >= 201 && clientType <= 799 && clientType != 300))
-        return ClientClass::Camera;
+        return ClientClass::kCamera;
     if (clientType >= 1000 && clientType <= 1599)
-        return ClientClass::BarcodeReader;
-    return ClientClass::Unknown;
+        return ClientClass::kBarcodeReader;
+    return ClientClass::kUnknown;
 }
 
 uint32_t Announcement::clientType() const

@@ -25,9 +25,9 @@ inline constexpr uint32_t kMaxAnnouncedFormats = 35;
 inline constexpr uint32_t kMaxAnnouncedOptions = 5;
 
 enum class ClientClass {
-    Camera,        // streams video; its formats are reported to the engine
-    BarcodeReader, // sends no video
-    Unknown,
+    kCamera,        // streams video; its formats are reported to the engine
+    kBarcodeReader, // sends no video
+    kUnknown,
 };
 
 ClientClass ClassifyClient(uint32_t clientType);

@@ -65,10 +65,10 @@ BonjourManager::BonjourManager(const DnsSdBinding& dnssd, BonjourManagerObserver
     const DNSServiceErrorType registered =
         dnssd_.DNSServiceRegister(&registrationRef_, 0, 0, nullptr, kServerType, nullptr, nullptr,
                                   ToNetworkOrder(port), 0, nullptr, register_reply, this);
-    ConsoleStatus(registered == 0
-                      ? std::string("DNS-SD: this PC is announced to phones on the local network")
-                      : fmt::format("DNS-SD: this PC cannot be announced (error {0}); is avahi-daemon running?",
-                                    registered));
+    ConsoleFact("DNS-SD", registered == 0
+                              ? std::string("DNS-SD: this PC is announced to phones on the local network")
+                              : fmt::format("DNS-SD: this PC cannot be announced (error {0}); is avahi-daemon running?",
+                                            registered));
 }
 
 BonjourManager::~BonjourManager()

@@ -1,53 +1,23 @@
 #include "session/connection_manager.h"
 
 #include "base/console_status.h"
+#include "base/signal_stack.h"
 #include "session/messages.h"
 #include "session/network_check.h"
 #include "session/socket_library.h"
+#include "session/tcp_link.h"
 
 #include <spdlog/spdlog.h>
-#include <uv.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 
 namespace talvik {
 
 namespace {
 
-// libuv handles and requests allocated here and not yet freed; shown in
-// trace lines only, to spot leaks in a log.
-std::atomic<int> pending{0};
-
 const void* Ptr(const void* p)
 {
     return p;
-}
-
-bool InSession(ConnectionState state, ConnectionState connecting, ConnectionState connected)
-{
-    return state == connecting || state == connected;
-}
-
-bool IsWifi(ConnectionState state)
-{
-    return InSession(state, ConnectionState::WifiConnecting, ConnectionState::WifiConnected);
-}
-
-bool IsUsb(ConnectionState state)
-{
-    return InSession(state, ConnectionState::UsbConnecting, ConnectionState::UsbConnected);
-}
-
-// A handle of the manager's own (not counted as pending), closed and freed.
-template <typename Handle>
-void CloseOwnHandle(Handle*& handle)
-{
-    if (handle)
-        uv_close(reinterpret_cast<uv_handle_t*>(handle),
-                 [](uv_handle_t* closed) { delete reinterpret_cast<Handle*>(closed); });
-    handle = nullptr;
 }
 
 } // namespace
@@ -55,28 +25,30 @@ void CloseOwnHandle(Handle*& handle)
 const char* ConnectionStateName(ConnectionState state)
 {
     switch (state) {
-    case ConnectionState::Idle: return "IDLE";
-    case ConnectionState::WifiConnecting: return "WIFI CONNECTING";
-    case ConnectionState::WifiConnected: return "WIFI CONNECTED";
-    case ConnectionState::UsbConnecting: return "USB CONNECTING";
-    case ConnectionState::UsbConnected: return "USB CONNECTED";
+    case ConnectionState::kIdle: return "IDLE";
+    case ConnectionState::kWifiConnecting: return "WIFI CONNECTING";
+    case ConnectionState::kWifiConnected: return "WIFI CONNECTED";
+    case ConnectionState::kUsbConnecting: return "USB CONNECTING";
+    case ConnectionState::kUsbConnected: return "USB CONNECTED";
     }
     return "UNKNOWN";
 }
 
-// An outbound connect, tagged with the IDLE period it was started in.
+// The loop and the sockets the manager holds (a connect's socket is its
+// request's until it completes).
+struct ConnectionManager::TcpSide {
+    UvLoop loop;
+    TcpHandle server;
+    TcpHandle client;
+};
+
+// An outbound connect, tagged with the IDLE period it was started in; it
+// owns its socket and lives until on_connect.
 struct ConnectionManager::ConnectRequest {
     uv_connect_t request;
     ConnectionManager* self;
     std::uint64_t generation;
-};
-
-// A message copy that lives until libuv has written it.
-struct ConnectionManager::WriteRequest {
-    uv_write_t request;
-    ConnectionManager* self;
-    std::uint32_t length;
-    std::uint8_t data[1];
+    TcpHandle socket;
 };
 
 ConnectionManager::ConnectionManager(ConnectionManagerObserver* observer)
@@ -85,39 +57,20 @@ ConnectionManager::ConnectionManager(ConnectionManagerObserver* observer)
 }
 
 ConnectionManager::ConnectionManager(ConnectionManagerObserver* observer, const Options& options)
-    : observer_(observer), options_(options), parser_(*this, *observer), loop_(std::make_unique<uv_loop_t>())
+    : observer_(observer), options_(options), parser_(*this, *observer),
+      usb_(options.usbmuxd, [this] { return now_.load(); })
 {
     socketLibraryStarted_ = StartSocketLibrary();
     if (!socketLibraryStarted_)
         spdlog::error("WSAStartup failed");
     dnssd_ = DnsSdLibrary::Load(options_.dnsSdLibrary);
-    int rc = uv_loop_init(loop_.get());
-    if (rc != 0) {
-        // Nothing of the WiFi side can run without it; USB still can.
-        spdlog::error("uv_loop_init failed: {0}", uv_strerror(rc));
-        loop_.reset();
-    } else {
-        loop_->data = &pool_;
-        // Without these the WiFi loop still works, by polling.
-        wake_ = new uv_async_t;
-        rc = uv_async_init(loop_.get(), wake_, [](uv_async_t*) {});
-        if (rc != 0) {
-            spdlog::error("uv_async_init failed: {0}", uv_strerror(rc));
-            delete wake_;
-            wake_ = nullptr;
-        }
-        waitBound_ = new uv_timer_t;
-        rc = uv_timer_init(loop_.get(), waitBound_);
-        if (rc != 0) {
-            spdlog::error("uv_timer_init failed: {0}", uv_strerror(rc));
-            delete waitBound_;
-            waitBound_ = nullptr;
-        }
-    }
-    if (dnssd_ && loop_)
-        bonjour_ = std::make_unique<BonjourManager>(dnssd_->binding(), this, loop_.get(), options_.port);
-    if (options_.usbmuxd)
-        usbListing_ = std::make_unique<UsbDeviceListing>(*options_.usbmuxd);
+    // Without a loop nothing of the WiFi side can run; USB still can.
+    tcp_ = std::make_unique<TcpSide>();
+    uv_loop_t* loop = tcp_->loop.get();
+    if (loop)
+        loop->data = &pool_;
+    if (dnssd_ && loop)
+        bonjour_ = std::make_unique<BonjourManager>(dnssd_->binding(), this, loop, options_.port);
     StartLookingForConnections();
 }
 
@@ -130,48 +83,25 @@ ConnectionManager::~ConnectionManager()
         loopThread_.join();
 
     destroying_ = true;
-    // Host lookups still queued are cancelled; running ones end in CloseLoop.
+    // Host lookups still queued are cancelled; running ones end as the loop
+    // closes.
     if (bonjour_)
         bonjour_->StopResolve();
-    CloseLoop();
-    usb_.reset();
-    usbPresent_.store(false);
+    tcp_->server.reset();
+    tcp_->client.reset();
+    tcp_->loop.Close();
+    usb_.Close();
+    usb_.PublishStatus();
     bonjour_.reset();
     dnssd_.reset();
     if (socketLibraryStarted_)
         StopSocketLibrary();
 }
 
-void ConnectionManager::CloseLoop()
-{
-    if (!loop_)
-        return;
-    // Close what is still open (the server, a client, connects in flight)
-    // and let libuv finish every callback, so that nothing is leaked and no
-    // callback can run into a half-destroyed object.
-    CloseOwnHandle(wake_);
-    CloseOwnHandle(waitBound_);
-    uv_walk(
-        loop_.get(),
-        [](uv_handle_t* handle, void*) {
-            if (!uv_is_closing(handle))
-                uv_close(handle, on_close);
-        },
-        nullptr);
-    uv_run(loop_.get(), UV_RUN_DEFAULT);
-    const int rc = uv_loop_close(loop_.get());
-    if (rc != 0) {
-        // Something still refers to the loop's memory: it is left allocated.
-        spdlog::error("uv_loop_close failed: {0}", uv_strerror(rc));
-        (void)loop_.release();
-    }
-}
-
 void ConnectionManager::Wake()
 {
     wakeRequested_.store(true);
-    if (wake_)
-        uv_async_send(wake_);
+    tcp_->loop.Wake();
 }
 
 void ConnectionManager::Tick(std::uint32_t now)
@@ -182,13 +112,14 @@ void ConnectionManager::Tick(std::uint32_t now)
         stopRequested_.store(false);
         loopThread_ = std::thread(&ConnectionManager::UVLoopRun, this);
     }
-    if (state_.load() != ConnectionState::Idle && now - lastReceive_.load() > kSocketReadTimeoutMs &&
+    if (state_.load() != ConnectionState::kIdle && now - lastReceive_.load() > kSocketReadTimeoutMs &&
         !timeoutPending_.exchange(true))
         Wake();
 }
 
 void ConnectionManager::UVLoopRun()
 {
+    const SignalStack crashStack; // a crash report even when this stack overflows
     spdlog::trace("UVLoopRun");
     while (!stopRequested_.load())
         RunLoopPass();
@@ -200,13 +131,13 @@ bool ConnectionManager::OnLoopThread() const
     return loopThreadId_.load() == std::this_thread::get_id();
 }
 
-void ConnectionManager::HandleRequestsFromOtherThreads()
+void ConnectionManager::HandOver()
 {
     wakeRequested_.store(false);
-    if (timeoutPending_.exchange(false) && state_.load() != ConnectionState::Idle &&
+    if (timeoutPending_.exchange(false) && state_.load() != ConnectionState::kIdle &&
         now_.load() - lastReceive_.load() > kSocketReadTimeoutMs) {
         spdlog::error("Socket read timeout");
-        SetState(ConnectionState::Idle);
+        SetState(ConnectionState::kIdle);
     }
     ClientFormat requested;
     while (streamRequests_.try_dequeue(requested))
@@ -216,40 +147,47 @@ void ConnectionManager::HandleRequestsFromOtherThreads()
 void ConnectionManager::RunLoopPass()
 {
     loopThreadId_.store(std::this_thread::get_id());
-    HandleRequestsFromOtherThreads();
+    HandOver();
     const std::uint32_t now = now_.load();
 
-    if (loop_ && !IsUsb(state_.load())) {
-        if (IsWifi(state_.load()) && options_.idlePause)
+    if (!IsUsbSession(state_.load())) {
+        if (IsWifiSession(state_.load()) && options_.idlePause)
             WaitForSocketEvents();
         else
-            uv_run(loop_.get(), UV_RUN_NOWAIT);
+            tcp_->loop.Poll();
     }
+    if (state_.load() == ConnectionState::kIdle)
+        LookWhileIdle(now);
+    if (!IsWifiSession(state_.load()))
+        usb_.Pump(*this);
+    usb_.PublishStatus();
 
-    if (now - lastBonjourRestart_ > kDiscoveryRestartMs && state_.load() == ConnectionState::Idle) {
+    if (state_.load() == ConnectionState::kIdle && options_.idlePause)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePauseMs));
+}
+
+// Discovery and the network check keep their own cadence while IDLE; a
+// connection found on the way ends them for the session.
+void ConnectionManager::LookWhileIdle(std::uint32_t now)
+{
+    if (now - lastBonjourRestart_ > kDiscoveryRestartMs) {
         lastBonjourRestart_ = now;
         if (bonjour_)
             bonjour_->RestartResolve();
         // A taken port may have been freed since: WiFi phones can only
         // connect while something listens.
-        if (!server_)
+        if (!tcp_->server)
             StartListening();
     }
-    if (bonjour_ && state_.load() == ConnectionState::Idle) {
+    if (bonjour_ && state_.load() == ConnectionState::kIdle) {
         bonjour_->ProcessEvents();
-        if (state_.load() == ConnectionState::Idle)
+        if (state_.load() == ConnectionState::kIdle)
             bonjour_->ResolveNextHost();
     }
-    if (now - lastNetworkCheck_ > kNetworkCheckMs && state_.load() == ConnectionState::Idle) {
+    if (now - lastNetworkCheck_ > kNetworkCheckMs && state_.load() == ConnectionState::kIdle) {
         CheckNetwork();
         lastNetworkCheck_ = now;
     }
-    if (usb_ && !IsWifi(state_.load()))
-        ReadUsb();
-    PublishUsbStatus();
-
-    if (state_.load() == ConnectionState::Idle && options_.idlePause)
-        std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePauseMs));
 }
 
 // A session's sockets are the only thing that happens on the WiFi side: the
@@ -257,73 +195,10 @@ void ConnectionManager::RunLoopPass()
 // keeps its cadence), or for a request handed over from another thread.
 void ConnectionManager::WaitForSocketEvents()
 {
-    if (!waitBound_ || wakeRequested_.load() || stopRequested_.load() ||
-        uv_timer_start(waitBound_, [](uv_timer_t*) {}, kWifiWaitMs, 0) != 0) {
-        uv_run(loop_.get(), UV_RUN_NOWAIT);
-        return;
-    }
-    uv_run(loop_.get(), UV_RUN_ONCE);
-    uv_timer_stop(waitBound_);
-}
-
-void ConnectionManager::ReadUsb()
-{
-    bool delivered = true;
-    for (int i = 0; delivered && i < kUsbPacketsPerPass && usb_; ++i) {
-        // Each read may wait up to 500 ms: a request from the engine's thread
-        // that waited for the next pass would sit out several of them, and
-        // the phone may give up meanwhile.
-        if (i > 0)
-            HandleRequestsFromOtherThreads();
-        if (!usb_)
-            break;
-        std::uint32_t length = 0;
-        bool failed = false;
-        // A receive gives way to the engine's requests and to the stop.
-        const std::uint8_t* packet = usb_->ReadPacket(now_.load(), length, failed, [this] {
-            return wakeRequested_.load() || stopRequested_.load();
-        });
-        // The read may have waited while the engine's clock moved on; the
-        // state changes below stamp with the clock as it is now, so measure
-        // from that too (an older time would wrap the differences).
-        const std::uint32_t now = now_.load();
-        delivered = packet && length > 0;
-        if (delivered) {
-            if (state_.load() == ConnectionState::Idle)
-                SetState(ConnectionState::UsbConnecting);
-            if (parser_.ParseMessages(packet, length)) {
-                lastUsbReceive_ = now;
-            } else {
-                spdlog::trace("Invalid data received");
-                SetState(ConnectionState::Idle);
-            }
-            if (IsUsb(state_.load()) && now - lastKeepalive_ > kUsbKeepaliveMs) {
-                SendKeepalive();
-                lastKeepalive_ = now;
-            }
-        } else if (failed) {
-            spdlog::trace("Error reading USB");
-            if (state_.load() != ConnectionState::Idle) {
-                SetState(ConnectionState::Idle);
-            } else {
-                // A phone that failed while being looked for is looked for
-                // afresh (one subscription per process: old one goes first).
-                usb_.reset();
-                usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd, *usbListing_);
-            }
-        } else if (IsUsb(state_.load()) && now - lastUsbReceive_ > kUsbReadTimeoutMs) {
-            // Nothing but empty frames counts as nothing received.
-            spdlog::error("Timeout reading USB: {0} / {1}", now - lastUsbReceive_, kUsbReadTimeoutMs);
-            SetState(ConnectionState::Idle);
-        }
-    }
-}
-
-void ConnectionManager::PublishUsbStatus()
-{
-    usbPresent_.store(usb_ != nullptr);
-    usbValidDeviceCount_.store(usb_ ? usb_->ValidDeviceCount() : -1);
-    usbHasDeviceList_.store(usb_ && usb_->HasDeviceList());
+    if (HandOverWaiting())
+        tcp_->loop.Poll();
+    else
+        tcp_->loop.Wait(kWifiWaitMs);
 }
 
 void ConnectionManager::CheckNetwork()
@@ -334,11 +209,10 @@ void ConnectionManager::CheckNetwork()
 void ConnectionManager::StartLookingForConnections()
 {
     spdlog::info("StartLookingForConnections");
-    if (options_.usbmuxd)
-        usb_ = std::make_unique<iOSUSBConnection>(*options_.usbmuxd, *usbListing_);
-    PublishUsbStatus();
+    usb_.Open();
+    usb_.PublishStatus();
     parser_.Reset();
-    client_ = nullptr;
+    tcp_->client.reset();
     lastBonjourRestart_ = now_.load();
     lastNetworkCheck_ = now_.load();
     if (bonjour_)
@@ -348,61 +222,33 @@ void ConnectionManager::StartLookingForConnections()
 
 void ConnectionManager::StartListening()
 {
-    if (!loop_)
+    uv_loop_t* loop = tcp_->loop.get();
+    if (!loop)
         return;
-    auto* server = new uv_tcp_t;
-    ++pending;
-    spdlog::trace("malloc tcp server: {0:p}", Ptr(server));
-    int rc = uv_tcp_init(loop_.get(), server);
-    if (rc != 0) {
-        spdlog::error("uv_tcp_init failed: {0}", uv_strerror(rc));
-        --pending;
-        delete server;
+    TcpHandle server = OpenTcp(loop, "tcp server", this);
+    if (!server)
         return;
-    }
-    server->data = this;
     sockaddr_in address;
     uv_ip4_addr("0.0.0.0", options_.port, &address);
     // A taken port is tried again every few seconds: only the first failure
     // in a row is worth a line.
-    rc = uv_tcp_bind(server, reinterpret_cast<const sockaddr*>(&address), 0);
+    int rc = uv_tcp_bind(server.get(), reinterpret_cast<const sockaddr*>(&address), 0);
     if (rc != 0) {
         if (!listenFailureLogged_) {
             spdlog::error("uv_tcp_bind failed: {0}", uv_strerror(rc));
-            ConsoleStatus(fmt::format("WiFi: TCP port {0} cannot be used ({1}); trying again every few seconds",
-                                      options_.port, uv_strerror(rc)));
+            ConsoleFact("WiFi", fmt::format("WiFi: TCP port {0} cannot be used ({1}); trying again every few seconds",
+                                            options_.port, uv_strerror(rc)));
         }
     } else {
-        rc = uv_listen(reinterpret_cast<uv_stream_t*>(server), kListenBacklog, on_new_connection);
+        rc = uv_listen(reinterpret_cast<uv_stream_t*>(server.get()), kListenBacklog, on_new_connection);
         if (rc != 0 && !listenFailureLogged_)
             spdlog::error("uv_listen failed: {0}", uv_strerror(rc));
     }
     listenFailureLogged_ = rc != 0;
-    if (rc != 0) {
-        listeningAnnounced_ = false;
-        uv_close(reinterpret_cast<uv_handle_t*>(server), on_close);
-        return;
-    }
-    if (!listeningAnnounced_)
-        ConsoleStatus(fmt::format("WiFi: phones can connect on TCP port {0}", options_.port));
-    listeningAnnounced_ = true;
-    server_ = server;
-}
-
-void ConnectionManager::CloseServer()
-{
-    if (server_) {
-        uv_close(reinterpret_cast<uv_handle_t*>(server_), on_close);
-        server_ = nullptr;
-    }
-}
-
-void ConnectionManager::CloseClient()
-{
-    if (client_) {
-        uv_close(reinterpret_cast<uv_handle_t*>(client_), on_close);
-        client_ = nullptr;
-    }
+    if (rc != 0)
+        return; // the handle closes as it goes
+    ConsoleFact("WiFi", fmt::format("WiFi: phones can connect on TCP port {0}", options_.port));
+    tcp_->server = std::move(server);
 }
 
 void ConnectionManager::SetState(ConnectionState next)
@@ -414,164 +260,112 @@ void ConnectionManager::SetState(ConnectionState next)
                  ConnectionStateName(next));
     const std::uint32_t now = now_.load();
     switch (next) {
-    case ConnectionState::Idle:
-        if (previous == ConnectionState::WifiConnected || previous == ConnectionState::UsbConnected)
+    case ConnectionState::kIdle:
+        if (previous == ConnectionState::kWifiConnected || previous == ConnectionState::kUsbConnected)
             observer_->ConnectionDisconnected();
-        CloseClient();
-        usb_.reset();
-        state_.store(ConnectionState::Idle);
+        tcp_->client.reset();
+        usb_.Close();
+        state_.store(ConnectionState::kIdle);
         StartLookingForConnections();
         break;
-    case ConnectionState::WifiConnecting:
+    case ConnectionState::kWifiConnecting:
         ++sessionGeneration_;
-        usb_.reset();
+        usb_.Close();
         spdlog::trace("Stopped listening for connections");
-        CloseServer();
+        tcp_->server.reset();
         if (bonjour_) {
             bonjour_->StopResolve();
             spdlog::trace("Bonjour stopped");
         }
         lastReceive_.store(now);
-        state_.store(ConnectionState::WifiConnecting);
+        state_.store(ConnectionState::kWifiConnecting);
         StartReading();
         break;
-    case ConnectionState::WifiConnected:
-        state_.store(ConnectionState::WifiConnected);
+    case ConnectionState::kWifiConnected:
+        state_.store(ConnectionState::kWifiConnected);
         break;
-    case ConnectionState::UsbConnecting:
+    case ConnectionState::kUsbConnecting:
         ++sessionGeneration_;
         if (bonjour_)
             bonjour_->StopResolve();
-        CloseServer();
-        state_.store(ConnectionState::UsbConnecting);
-        lastUsbReceive_ = now;
-        lastKeepalive_ = now;
+        tcp_->server.reset();
+        state_.store(ConnectionState::kUsbConnecting);
+        usb_.SessionMark(now);
         break;
-    case ConnectionState::UsbConnected:
-        state_.store(ConnectionState::UsbConnected);
-        lastUsbReceive_ = now;
-        lastKeepalive_ = now;
+    case ConnectionState::kUsbConnected:
+        state_.store(ConnectionState::kUsbConnected);
+        usb_.SessionMark(now);
         break;
     }
-    PublishUsbStatus();
+    usb_.PublishStatus();
 }
 
 void ConnectionManager::BonjourAddressResolved(const char* address, std::uint16_t port, bool isIPv6)
 {
-    if (state_.load() != ConnectionState::Idle)
+    if (state_.load() != ConnectionState::kIdle || !tcp_->loop.get())
         return;
-    auto* socket = new uv_tcp_t;
-    ++pending;
-    spdlog::trace("malloc socket: {0:p}", Ptr(socket));
-    int rc = uv_tcp_init(loop_.get(), socket);
-    if (rc != 0) {
-        spdlog::error("uv_tcp_init failed: {0}", uv_strerror(rc));
-        --pending;
-        delete socket;
+    TcpHandle socket = OpenTcp(tcp_->loop.get(), "socket", this);
+    if (!socket)
         return;
-    }
-    socket->data = this;
-    auto* connect = new ConnectRequest{{}, this, sessionGeneration_};
-    ++pending;
-    spdlog::trace("malloc connect: {0:p}", Ptr(connect));
-    connect->request.data = connect;
+    auto connect = std::make_unique<ConnectRequest>(ConnectRequest{{}, this, sessionGeneration_, std::move(socket)});
+    spdlog::trace("malloc connect: {0:p}", Ptr(connect.get()));
+    connect->request.data = connect.get();
 
-    sockaddr_storage target{};
-    const auto* targetAddress = reinterpret_cast<const sockaddr*>(&target);
-    if (isIPv6) {
-        spdlog::trace("BonjourAddressResolved IPv6: {0}", address);
-        rc = uv_ip6_addr(address, port, reinterpret_cast<sockaddr_in6*>(&target));
-        if (rc == 0)
-            rc = uv_tcp_connect(&connect->request, socket, targetAddress, on_connect);
-        spdlog::info("Connecting socket to client at IPv6 address {0} found using Bonjour..", address);
-    } else {
-        spdlog::trace("BonjourAddressResolved IPv4: {0}", address);
-        rc = uv_ip4_addr(address, port, reinterpret_cast<sockaddr_in*>(&target));
-        if (rc == 0)
-            rc = uv_tcp_connect(&connect->request, socket, targetAddress, on_connect);
-        spdlog::info("Connecting socket to client at IPv4 address {0} found using Bonjour..", address);
-    }
+    const char* family = isIPv6 ? "IPv6" : "IPv4";
+    spdlog::trace("BonjourAddressResolved {0}: {1}", family, address);
+    const int rc = ConnectTcp(&connect->request, connect->socket.get(), address, port, isIPv6, on_connect);
+    spdlog::info("Connecting socket to client at {0} address {1} found using Bonjour..", family, address);
     if (rc != 0) {
+        // No callback will come for a connect that did not start; its
+        // socket closes with it.
         spdlog::error("uv_tcp_connect failed: {0}", uv_strerror(rc));
-        // No callback will come for a connect that did not start.
-        delete connect;
-        --pending;
-        uv_close(reinterpret_cast<uv_handle_t*>(socket), on_close);
+        return;
     }
+    (void)connect.release(); // on_connect takes it back
 }
 
 void ConnectionManager::on_connect(uv_connect_s* request, int status)
 {
-    auto* connect = static_cast<ConnectRequest*>(request->data);
+    std::unique_ptr<ConnectRequest> connect(static_cast<ConnectRequest*>(request->data));
     ConnectionManager* self = connect->self;
-    auto* socket = reinterpret_cast<uv_tcp_t*>(request->handle);
     const bool current = connect->generation == self->sessionGeneration_;
-    delete connect;
-    --pending;
-    if (self->destroying_ || self->state_.load() != ConnectionState::Idle || status != 0 || !current) {
-        if (!uv_is_closing(reinterpret_cast<uv_handle_t*>(socket)))
-            uv_close(reinterpret_cast<uv_handle_t*>(socket), on_close);
+    // Anything but the session's connection closes with the request.
+    if (self->destroying_ || self->state_.load() != ConnectionState::kIdle || status != 0 || !current)
         return;
-    }
     spdlog::info("We have connected socket to client");
-    self->client_ = socket;
-    self->SetState(ConnectionState::WifiConnecting);
+    self->tcp_->client = std::move(connect->socket);
+    self->SetState(ConnectionState::kWifiConnecting);
 }
 
 void ConnectionManager::on_new_connection(uv_stream_s* server, int status)
 {
     auto* self = static_cast<ConnectionManager*>(server->data);
     spdlog::info(" ConnectionManager::on_new_connection");
-    if (self->destroying_ || self->state_.load() != ConnectionState::Idle)
+    if (self->destroying_ || self->state_.load() != ConnectionState::kIdle)
         return;
     if (status != 0) {
         spdlog::error("ConnectionManager on_new_connection: {0}", uv_strerror(status));
         return;
     }
-    auto* client = new uv_tcp_t;
-    ++pending;
-    spdlog::trace("malloc client: {0:p}", Ptr(client));
-    const int rc = uv_tcp_init(self->loop_.get(), client);
-    if (rc != 0) {
-        spdlog::error("uv_tcp_init failed: {0}", uv_strerror(rc));
-        --pending;
-        delete client;
+    TcpHandle client = OpenTcp(self->tcp_->loop.get(), "client", self);
+    if (!client)
         return;
-    }
-    client->data = self;
-    if (uv_accept(server, reinterpret_cast<uv_stream_t*>(client)) != 0) {
+    if (uv_accept(server, reinterpret_cast<uv_stream_t*>(client.get())) != 0) {
         spdlog::error("Accepting socket connection from client FAILED");
-        uv_close(reinterpret_cast<uv_handle_t*>(client), on_close);
-        return;
+        return; // the handle closes as it goes
     }
     spdlog::info("Accepted socket connection from client");
-    self->client_ = client;
-    self->SetState(ConnectionState::WifiConnecting);
-}
-
-void ConnectionManager::on_close(uv_handle_s* handle)
-{
-    spdlog::trace("on_close: {0:p}", Ptr(handle));
-    int left = --pending;
-    spdlog::trace("free {0:p}, pending {1}", Ptr(handle), left);
-    delete reinterpret_cast<uv_tcp_t*>(handle);
+    self->tcp_->client = std::move(client);
+    self->SetState(ConnectionState::kWifiConnecting);
 }
 
 void ConnectionManager::StartReading()
 {
-    const int rc = uv_read_start(reinterpret_cast<uv_stream_t*>(client_), on_alloc, on_socket_read);
+    const int rc = StartTcpReads(tcp_->client.get(), on_socket_read);
     if (rc != 0) {
         spdlog::error("uv_read_start failed: {0}", uv_strerror(rc));
-        SetState(ConnectionState::Idle);
+        SetState(ConnectionState::kIdle);
     }
-}
-
-void ConnectionManager::on_alloc(uv_handle_s* handle, std::size_t suggested, uv_buf_t* buffer)
-{
-    auto* pool = static_cast<ReadBufferPool*>(handle->loop->data);
-    std::size_t granted = 0;
-    char* data = pool->Acquire(suggested, &granted);
-    *buffer = uv_buf_init(data, data ? static_cast<unsigned>(granted) : 0);
 }
 
 void ConnectionManager::on_socket_read(uv_stream_s* stream, std::intptr_t n, const uv_buf_t* buffer)
@@ -580,15 +374,15 @@ void ConnectionManager::on_socket_read(uv_stream_s* stream, std::intptr_t n, con
     if (n < 0) {
         if (!self->destroying_) {
             spdlog::error("Engine on_socket_read ({0:p}) failed: {1}", Ptr(stream), uv_strerror(static_cast<int>(n)));
-            self->SetState(ConnectionState::Idle);
+            self->SetState(ConnectionState::kIdle);
         }
-    } else if (n > 0 && IsWifi(self->state_.load())) {
+    } else if (n > 0 && IsWifiSession(self->state_.load())) {
         // Invalid data ends the session as it does over USB: left open, the
         // parser would fail on the same header at every later read.
         if (!self->parser_.ParseMessages(reinterpret_cast<const std::uint8_t*>(buffer->base),
                                          static_cast<std::size_t>(n))) {
             spdlog::trace("Invalid data received");
-            self->SetState(ConnectionState::Idle);
+            self->SetState(ConnectionState::kIdle);
         }
     }
     self->pool_.Release(buffer->base);
@@ -597,38 +391,23 @@ void ConnectionManager::on_socket_read(uv_stream_s* stream, std::intptr_t n, con
 void ConnectionManager::Write(const std::uint8_t* message, std::uint32_t length)
 {
     const ConnectionState state = state_.load();
-    if (IsWifi(state) && client_) {
-        auto* write = static_cast<WriteRequest*>(std::malloc(offsetof(WriteRequest, data) + length));
-        if (!write) {
-            spdlog::error("uv_write failed: {0}", UV_ENOMEM);
-            SetState(ConnectionState::Idle);
-            return;
-        }
-        write->self = this;
-        write->length = length;
-        std::memcpy(write->data, message, length);
-        write->request.data = write;
-        uv_buf_t buffer = uv_buf_init(reinterpret_cast<char*>(write->data), length);
-        int rc = uv_write(&write->request, reinterpret_cast<uv_stream_t*>(client_), &buffer, 1, on_socket_write);
+    if (IsWifiSession(state) && tcp_->client) {
+        const int rc = WriteCopy(tcp_->client.get(), message, length, this, on_socket_write);
         if (rc != 0) {
-            std::free(write);
             spdlog::error("uv_write failed: {0}", rc);
-            SetState(ConnectionState::Idle);
+            SetState(ConnectionState::kIdle);
         }
-    } else if (IsUsb(state) && usb_) {
-        if (!usb_->SendFrame(message, length))
-            SetState(ConnectionState::Idle);
+    } else if (IsUsbSession(state) && usb_.open() && !usb_.Send(message, length)) {
+        SetState(ConnectionState::kIdle);
     }
 }
 
 void ConnectionManager::on_socket_write(uv_write_s* request, int status)
 {
-    auto* write = static_cast<WriteRequest*>(request->data);
-    ConnectionManager* self = write->self;
-    std::free(write);
+    auto* self = static_cast<ConnectionManager*>(request->data);
     if (status != 0 && !self->destroying_) {
         spdlog::error("Engine on_socket_write failed: {0}", uv_strerror(status));
-        self->SetState(ConnectionState::Idle);
+        self->SetState(ConnectionState::kIdle);
     }
 }
 
@@ -652,11 +431,11 @@ void ConnectionManager::DoStartStreaming(const ClientFormat& requested)
 {
     const ConnectionState state = state_.load();
     const Announcement announcement(parser_.announcement().data() + kMessageHeaderSize);
-    if (state == ConnectionState::WifiConnected || state == ConnectionState::UsbConnected) {
+    if (state == ConnectionState::kWifiConnected || state == ConnectionState::kUsbConnected) {
         if (!announcement.SupportsDynamicFormatChange()) {
             spdlog::info("StartStreaming: {0} x {1} at {2} fps requires reconnect, disconnecting..", requested.width,
                          requested.height, requested.fps);
-            SetState(ConnectionState::Idle);
+            SetState(ConnectionState::kIdle);
             return;
         }
         spdlog::info("Client supports dynamic format change");

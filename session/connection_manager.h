@@ -24,6 +24,10 @@
 //
 // While IDLE without a listening server (the port was taken), listening is
 // tried again at the discovery-restart cadence.
+//
+// The libuv sockets and their loop are in session/tcp_link.h and
+// session/uv_loop.h, the USB reads in session/usb_pump.h; this class is the
+// state machine that drives them.
 #pragma once
 
 #include "base/phone_link.h"
@@ -31,28 +35,24 @@
 #include "session/connection_manager_observer.h"
 #include "session/connection_state.h"
 #include "session/dns_sd_library.h"
-#include "session/ios_usb_connection.h"
 #include "session/message_parser.h"
 #include "session/phone_session.h"
 #include "session/read_buffer_pool.h"
+#include "session/usb_pump.h"
 #include "session/usbmuxd_binding.h"
 
 #include <concurrentqueue/concurrentqueue.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
 
-struct uv_loop_s;
-struct uv_tcp_s;
 struct uv_stream_s;
-struct uv_handle_s;
 struct uv_connect_s;
 struct uv_write_s;
-struct uv_async_s;
-struct uv_timer_s;
 struct uv_buf_t;
 
 namespace talvik {
@@ -61,17 +61,15 @@ const char* ConnectionStateName(ConnectionState state);
 
 class ConnectionManager final : public PhoneSession,
                                 public BonjourManagerObserver,
-                                private MessageParser::Connection {
+                                private MessageParser::Connection,
+                                private UsbPump::Session {
 public:
     static constexpr std::uint32_t kSocketReadTimeoutMs = 2000;
-    static constexpr std::uint32_t kUsbReadTimeoutMs = 2000;
-    static constexpr std::uint32_t kUsbKeepaliveMs = 250;
     static constexpr std::uint32_t kDiscoveryRestartMs = 3000;
     static constexpr std::uint32_t kNetworkCheckMs = 1000;
     static constexpr unsigned kIdlePauseMs = 100;
     // The longest a WiFi pass waits in libuv for socket events.
     static constexpr std::uint64_t kWifiWaitMs = 10;
-    static constexpr int kUsbPacketsPerPass = 5;
     static constexpr int kListenBacklog = 128;
 
     // What differs between the product and a test harness.
@@ -111,9 +109,9 @@ public:
     ConnectionState state() const override { return state_.load(); }
     // USB status: whether a USB connection object exists (none during a WiFi
     // session), its valid device count and whether it holds a device list.
-    bool HasUsbConnection() const override { return usbPresent_.load(); }
-    int UsbValidDeviceCount() const override { return usbValidDeviceCount_.load(); }
-    bool UsbHasDeviceList() const override { return usbHasDeviceList_.load(); }
+    bool hasUsbConnection() const override { return usb_.present(); }
+    int usbValidDeviceCount() const override { return usb_.validDeviceCount(); }
+    bool usbHasDeviceList() const override { return usb_.hasDeviceList(); }
 
     // One pass of the loop thread's body.
     void RunLoopPass();
@@ -122,61 +120,53 @@ public:
     void BonjourAddressResolved(const char* address, std::uint16_t port, bool isIPv6) override;
 
 private:
+    struct TcpSide;
     struct ConnectRequest;
-    struct WriteRequest;
 
-    // MessageParser::Connection
+    // MessageParser::Connection and UsbPump::Session
     ConnectionState State() const override { return state_.load(); }
     void SetState(ConnectionState state) override;
     void MarkReceived() override { lastReceive_.store(now_.load()); }
+    bool ParseUsbPacket(const std::uint8_t* packet, std::size_t length) override
+    {
+        return parser_.ParseMessages(packet, length);
+    }
+    void SendKeepalive() override;
+    void HandOver() override;
+    bool HandOverWaiting() const override { return wakeRequested_.load() || stopRequested_.load(); }
 
     void UVLoopRun();
     void StartLookingForConnections();
     void StartListening();
-    void CloseServer();
-    void CloseClient();
+    void LookWhileIdle(std::uint32_t now);
     void StartReading();
-    void ReadUsb();
-    void HandleRequestsFromOtherThreads();
     // Called off the loop thread after handing something over.
     void Wake();
     void WaitForSocketEvents();
-    void CloseLoop();
     void DoStartStreaming(const ClientFormat& requested);
     void Write(const std::uint8_t* message, std::uint32_t length);
-    void SendKeepalive();
     void CheckNetwork();
-    void PublishUsbStatus();
     bool OnLoopThread() const;
 
     static void on_new_connection(uv_stream_s* server, int status);
     static void on_connect(uv_connect_s* request, int status);
-    static void on_close(uv_handle_s* handle);
-    static void on_alloc(uv_handle_s* handle, std::size_t suggested, uv_buf_t* buffer);
     static void on_socket_read(uv_stream_s* stream, std::intptr_t n, const uv_buf_t* buffer);
     static void on_socket_write(uv_write_s* request, int status);
 
     ConnectionManagerObserver* observer_;
     Options options_;
-    std::atomic<ConnectionState> state_{ConnectionState::Idle};
+    std::atomic<ConnectionState> state_{ConnectionState::kIdle};
     MessageParser parser_;
     ReadBufferPool pool_;
-    // Null when it could not be initialised: no WiFi then.
-    std::unique_ptr<uv_loop_s> loop_;
-    uv_async_s* wake_ = nullptr;
-    uv_timer_s* waitBound_ = nullptr;
-    uv_tcp_s* server_ = nullptr;
+    // The libuv loop, the server and the client.
+    std::unique_ptr<TcpSide> tcp_;
     // The last try to listen failed and was logged; later tries are quiet.
     bool listenFailureLogged_ = false;
-    bool listeningAnnounced_ = false; // told the console since the last failure
-    uv_tcp_s* client_ = nullptr;
 
     std::atomic<std::uint32_t> now_{0};
     std::atomic<std::uint32_t> lastReceive_{0};
     std::uint32_t lastBonjourRestart_ = 0;
     std::uint32_t lastNetworkCheck_ = 0;
-    std::uint32_t lastUsbReceive_ = 0;
-    std::uint32_t lastKeepalive_ = 0;
     // Counts the sessions started; an outbound connect started in an earlier
     // IDLE period never becomes a session.
     std::uint64_t sessionGeneration_ = 0;
@@ -184,14 +174,9 @@ private:
     bool socketLibraryStarted_ = false;
     std::unique_ptr<DnsSdLibrary> dnssd_;
     std::unique_ptr<BonjourManager> bonjour_;
-    // Lives as long as the manager; lent to each USB connection.
-    std::unique_ptr<UsbDeviceListing> usbListing_;
-    std::unique_ptr<iOSUSBConnection> usb_;
+    UsbPump usb_;
 
     std::atomic<bool> networkAvailable_{false};
-    std::atomic<bool> usbPresent_{false};
-    std::atomic<int> usbValidDeviceCount_{-1};
-    std::atomic<bool> usbHasDeviceList_{false};
 
     // Hand-over from the engine's thread to the loop thread.
     std::atomic<bool> timeoutPending_{false};

@@ -5,6 +5,7 @@
 // into the receive buffer): the observer copies what it keeps.
 #pragma once
 
+#include "base/orientation.h"
 #include "session/client_format.h"
 
 #include <cstdint>
@@ -12,13 +13,9 @@
 namespace talvik {
 
 enum class ConnectionType : int32_t {
-    Wifi = 0,
-    Usb = 1,
+    kWifi = 0,
+    kUsb = 1,
 };
-
-// Orientation flags handed on with compressed video.
-inline constexpr uint32_t kOrientationUpsideDown = 0x1;
-inline constexpr uint32_t kOrientationMirrored = 0x2;
 
 class ConnectionManagerObserver {
 public:
@@ -30,7 +27,7 @@ public:
     // An announced session ended (not called for one that ended before its
     // announcement).
     virtual void ConnectionDisconnected() = 0;
-    // Compressed H.264 data.
+    // Compressed H.264 data and its orientation flags (base/orientation.h).
     virtual void OnVideoData(const uint8_t* data, uint32_t size, uint32_t orientation) = 0;
     virtual void OnVideoDataWithDepth(const uint8_t* video, uint32_t videoSize, uint32_t orientation,
                                       uint16_t depthWidth, uint16_t depthHeight, const uint8_t* depth,

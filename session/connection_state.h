@@ -8,11 +8,22 @@
 namespace talvik {
 
 enum class ConnectionState : int32_t {
-    Idle = 0,
-    WifiConnecting = 1,
-    WifiConnected = 2,
-    UsbConnecting = 3,
-    UsbConnected = 4,
+    kIdle = 0,
+    kWifiConnecting = 1,
+    kWifiConnected = 2,
+    kUsbConnecting = 3,
+    kUsbConnected = 4,
 };
+
+// A session on that transport, announced or not.
+inline bool IsWifiSession(ConnectionState state)
+{
+    return state == ConnectionState::kWifiConnecting || state == ConnectionState::kWifiConnected;
+}
+
+inline bool IsUsbSession(ConnectionState state)
+{
+    return state == ConnectionState::kUsbConnecting || state == ConnectionState::kUsbConnected;
+}
 
 } // namespace talvik

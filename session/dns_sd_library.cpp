@@ -10,12 +10,17 @@ namespace talvik {
 std::unique_ptr<DnsSdLibrary> DnsSdLibrary::Load(const std::string& path)
 {
     std::string reason;
-    std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Open(path, &reason);
+    // avahi's compatibility library keeps, in its own globals, what a
+    // registration that failed (no daemon) made, and runs a client thread
+    // per reference; it stays mapped on Linux, so that after the unload
+    // neither is left pointing into unmapped memory.
+    std::unique_ptr<DynamicLibrary> library =
+        DynamicLibrary::Open(path, &reason, DynamicLibrary::Lifetime::kResident);
     DnsSdBinding binding{};
     if (!library) {
         spdlog::error("Bonjour not available");
         spdlog::info("Bonjour: cannot load {0}: {1}", path, reason);
-        ConsoleStatus(fmt::format("DNS-SD: not available ({0} cannot be loaded)", path));
+        ConsoleFact("DNS-SD", fmt::format("DNS-SD: not available ({0} cannot be loaded)", path));
         return nullptr;
     }
     if (!(library->Bind("DNSServiceResolve", binding.DNSServiceResolve) &&

@@ -7,7 +7,6 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,8 +27,9 @@ bool IsPast(std::uint32_t now, std::uint32_t deadline)
 
 } // namespace
 
-iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing)
-    : usbmuxd_(usbmuxd), listing_(listing), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity)))
+iOSUSBConnection::iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing, Clock clock)
+    : usbmuxd_(usbmuxd), listing_(listing), buffer_(static_cast<std::uint8_t*>(std::malloc(kInitialCapacity))),
+      clock_(std::move(clock))
 {
     spdlog::trace("USB: iOSUSBConnection");
     // A subscription of its own would start with an event per attached
@@ -107,11 +107,8 @@ void iOSUSBConnection::ListDevices(std::uint32_t now)
 
     UsbmuxdDeviceInfo* list = listed->list;
     const int n = listed->count;
-    // The console hears when usbmuxd starts or stops answering, once.
-    static std::atomic<int> answering{-1};
-    if (answering.exchange(n >= 0 ? 1 : 0) != (n >= 0 ? 1 : 0))
-        ConsoleStatus(n >= 0 ? "USB: usbmuxd answers; plug in a phone with the app running"
-                             : "USB: usbmuxd does not answer; USB phones are found once it runs");
+    ConsoleFact("USB", n >= 0 ? "USB: usbmuxd answers; plug in a phone with the app running"
+                              : "USB: usbmuxd does not answer; USB phones are found once it runs");
     if (n < 0) {
         spdlog::info("usbmuxd_get_device_list error {0}", n);
     } else {
@@ -211,6 +208,8 @@ const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_
             return nullptr;
 
         const unsigned timeout = hadData_ ? kTimeoutMs : kFirstByteTimeoutMs;
+        if (silentMs_ == 0 && clock_)
+            silenceStart_ = clock_();
         const unsigned slice = std::min(kReceiveSliceMs, timeout - std::min(silentMs_, timeout));
         std::uint32_t got = 0;
         const int result = usbmuxd_.recv_timeout(connection_, reinterpret_cast<char*>(buffer_ + received_),
@@ -219,6 +218,10 @@ const std::uint8_t* iOSUSBConnection::ReadPacket(std::uint32_t now, std::uint32_
             spdlog::error("USB: Read overflow");
         if (result == kReceiveTimedOut && got == 0) {
             silentMs_ += slice;
+            // The limit is reached when either measure says so; a clock at a
+            // standstill still leaves the receive time to end the wait.
+            const std::uint32_t measured = clock_ ? clock_() - silenceStart_ : 0;
+            silentMs_ = std::max<unsigned>(silentMs_, std::min<std::uint32_t>(measured, timeout));
             if (silentMs_ < timeout)
                 continue;
         }

@@ -50,6 +50,8 @@ public:
     // The time-outs above are served in receives of this length, so that a
     // read can give way to the owner between them.
     static constexpr unsigned kReceiveSliceMs = 5;
+    // The owner's clock as it moves while a read waits (the engine clock).
+    using Clock = std::function<std::uint32_t()>;
     // What usbmuxd_recv_timeout returns when its time-out passed without a
     // byte.
     static constexpr int kReceiveTimedOut = -ETIMEDOUT;
@@ -61,8 +63,11 @@ public:
 
     // Takes the device events; `usbmuxd` must outlive the object, and so
     // must `listing`, which serves this connection's device listings and
-    // events.
-    iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing);
+    // events. Silence is measured on `clock` when given, as well as by the
+    // receive time asked for: a receive returns late where timers are
+    // coarse (15.6 ms on Windows), and the sum of the slices alone would
+    // stretch the limits up to threefold.
+    iOSUSBConnection(const UsbmuxdBinding& usbmuxd, UsbDeviceListing& listing, Clock clock = {});
     ~iOSUSBConnection();
     iOSUSBConnection(const iOSUSBConnection&) = delete;
     iOSUSBConnection& operator=(const iOSUSBConnection&) = delete;
@@ -76,7 +81,8 @@ public:
     //     discard the object.
     // While connected, blocks until a whole packet is in; fails when no byte
     // came for 500 ms once the phone has sent anything (1000 ms before),
-    // silence counted across calls. `interrupted`, asked before every
+    // silence counted across calls: whichever of the clock's time and the
+    // receive time asked for first reaches the limit. `interrupted`, asked before every
     // receive slice, makes it return null, not failed, at once; a packet
     // begun is kept for the next call.
     const std::uint8_t* ReadPacket(std::uint32_t now, std::uint32_t& length, bool& failed,
@@ -118,6 +124,8 @@ private:
     bool readingBody_ = false;
     bool hadData_ = false;
     unsigned silentMs_ = 0; // receive time spent without a byte since the last one
+    Clock clock_;
+    std::uint32_t silenceStart_ = 0; // the clock when the first silent receive began
 
     UsbmuxdDeviceInfo* deviceList_ = nullptr;
     int listedCount_ = 0;

@@ -1,6 +1,7 @@
 #include "session/message_parser.h"
 
 #include "base/byte_order.h"
+#include "base/orientation.h"
 
 #include <spdlog/spdlog.h>
 
@@ -69,7 +70,7 @@ void MessageParser::Reset()
 bool MessageParser::ParseMessages(const uint8_t* data, std::size_t length)
 {
     connection_.MarkReceived();
-    if (connection_.State() == ConnectionState::Idle) {
+    if (connection_.State() == ConnectionState::kIdle) {
         spdlog::trace("Received {0} bytes of data while in IDLE state", length);
         return false;
     }
@@ -100,7 +101,7 @@ bool MessageParser::ParseMessages(const uint8_t* data, std::size_t length)
         haveHeader_ = false;
         // The rest of the piece belongs to a session that the observer's
         // reaction has just ended.
-        if (connection_.State() == ConnectionState::Idle)
+        if (connection_.State() == ConnectionState::kIdle)
             return true;
     }
     return true;
@@ -204,16 +205,16 @@ template <typename Report>
 void MessageParser::Announce(Report report)
 {
     const ConnectionState state = connection_.State();
-    if (state == ConnectionState::WifiConnecting)
-        report(ConnectionType::Wifi);
-    else if (state == ConnectionState::UsbConnecting)
-        report(ConnectionType::Usb);
+    if (state == ConnectionState::kWifiConnecting)
+        report(ConnectionType::kWifi);
+    else if (state == ConnectionState::kUsbConnecting)
+        report(ConnectionType::kUsb);
     else
         return;
     if (connection_.State() == state)
-        connection_.SetState(state == ConnectionState::WifiConnecting ? ConnectionState::WifiConnected
-                                                                      : ConnectionState::UsbConnected);
-    else if (connection_.State() == ConnectionState::Idle)
+        connection_.SetState(state == ConnectionState::kWifiConnecting ? ConnectionState::kWifiConnected
+                                                                      : ConnectionState::kUsbConnected);
+    else if (connection_.State() == ConnectionState::kIdle)
         // The reaction ended the session before it counted as connected, so
         // the manager reports no disconnect; the observer has been told of a
         // connection and must hear that it is gone.
@@ -234,9 +235,9 @@ void MessageParser::DispatchKeepalive(const uint8_t* payload, uint32_t size)
 
     const Announcement announcement(payload);
     switch (ClassifyClient(announcement.clientType())) {
-    case ClientClass::Camera: AnnounceCamera(announcement); break;
-    case ClientClass::BarcodeReader: Announce([this](ConnectionType) { observer_.OnBarcodeClientConnected(); }); break;
-    case ClientClass::Unknown: spdlog::error("Unknown client connected ({0})", announcement.clientType()); break;
+    case ClientClass::kCamera: AnnounceCamera(announcement); break;
+    case ClientClass::kBarcodeReader: Announce([this](ConnectionType) { observer_.OnBarcodeClientConnected(); }); break;
+    case ClientClass::kUnknown: spdlog::error("Unknown client connected ({0})", announcement.clientType()); break;
     }
 }
 

@@ -19,12 +19,13 @@ public:
     // Asks the phone to stream `requested`; any thread.
     virtual void StartStreaming(const ClientFormat& requested) = 0;
 
-    // Status for the status screen; any thread.
+    // Status for the status screen, any thread; plain reads, named like the
+    // values they read.
     virtual bool networkAvailable() const = 0;
     virtual ConnectionState state() const = 0;
-    virtual bool HasUsbConnection() const = 0;
-    virtual int UsbValidDeviceCount() const = 0;
-    virtual bool UsbHasDeviceList() const = 0;
+    virtual bool hasUsbConnection() const = 0;
+    virtual int usbValidDeviceCount() const = 0;
+    virtual bool usbHasDeviceList() const = 0;
 };
 
 } // namespace talvik

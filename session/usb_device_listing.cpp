@@ -1,5 +1,7 @@
 #include "session/usb_device_listing.h"
 
+#include "base/signal_stack.h"
+
 #include <spdlog/spdlog.h>
 
 #include <utility>
@@ -27,6 +29,7 @@ UsbDeviceListing::~UsbDeviceListing()
 
 void UsbDeviceListing::Run()
 {
+    const SignalStack crashStack; // a crash report even when this stack overflows
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         changed_.wait(guard, [this] { return requested_ || stopping_; });

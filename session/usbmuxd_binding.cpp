@@ -14,7 +14,7 @@ std::unique_ptr<UsbmuxdLibrary> UsbmuxdLibrary::Load(const std::string& path)
     if (!library) {
         spdlog::error("USB not available");
         spdlog::info("USB: cannot load {0}: {1}", path, reason);
-        ConsoleStatus(fmt::format("USB: not available ({0} cannot be loaded)", path));
+        ConsoleFact("USB", fmt::format("USB: not available ({0} cannot be loaded)", path));
         return nullptr;
     }
     UsbmuxdBinding binding{};

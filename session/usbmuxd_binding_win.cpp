@@ -11,7 +11,7 @@ const UsbmuxdBinding* Usbmuxd()
     // Loaded once and never unloaded: it serves every USB connection the
     // process makes.
     static const UsbmuxdLibrary* const library =
-        UsbmuxdLibrary::Load(InstallPath(SystemConfigStore(), "libusbmuxd-2.0.dll")).release();
+        UsbmuxdLibrary::Load(InstallPath(SystemConfigStore(), "libusbmuxd-2.0.dll", InstallFile::kProgram)).release();
     return library ? &library->binding() : nullptr;
 }
 

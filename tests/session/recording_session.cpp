@@ -73,7 +73,7 @@ void RecordingSession::Record(std::string line)
 
 void RecordingSession::OnConnectionReceived(ConnectionType type, const ClientFormat* formats, uint32_t count)
 {
-    std::string line = type == ConnectionType::Wifi ? "OnConnectionReceived(wifi," : "OnConnectionReceived(usb,";
+    std::string line = type == ConnectionType::kWifi ? "OnConnectionReceived(wifi," : "OnConnectionReceived(usb,";
     for (uint32_t i = 0; i < count; ++i)
         line += Line(" %ux%u@%u/%u", formats[i].width, formats[i].height, formats[i].fps, formats[i].codec);
     Record(line + ")");

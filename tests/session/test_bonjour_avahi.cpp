@@ -8,6 +8,8 @@
 #include "tests/support/avahi_env.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/phonesim_process.h"
+#include "tests/support/skip.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +39,7 @@ TEST(bonjour_avahi, the_registered_phone_is_resolved_to_its_address_and_port)
     std::string skipReason;
     std::unique_ptr<test::AvahiEnvironment> avahi = test::AvahiEnvironment::Start(skipReason);
     if (!avahi)
-        GTEST_SKIP() << skipReason;
+        TALVIK_SKIP_MISSING() << skipReason;
     setenv("AVAHI_COMPAT_NOWARN", "1", 1);
 
     auto phonesim = test::StartPhonesim({"listen", "--duration", "30"}, avahi->ChildEnvironment());
@@ -53,20 +55,21 @@ TEST(bonjour_avahi, the_registered_phone_is_resolved_to_its_address_and_port)
         ASSERT_EQ(uv_loop_init(&loop), 0);
         BonjourManager bonjour(library->binding(), &observer, &loop, 5055);
         bonjour.StartResolve();
-        const auto start = std::chrono::steady_clock::now();
-        auto lastRestart = start;
-        while (observer.ipv4.empty() && std::chrono::steady_clock::now() - start < 20s) {
-            if (std::chrono::steady_clock::now() - lastRestart > 3s) {
-                lastRestart = std::chrono::steady_clock::now();
-                bonjour.RestartResolve();
-            }
-            bonjour.ProcessEvents();
-            bonjour.ResolveNextHost();
-            uv_run(&loop, UV_RUN_DEFAULT);
-            std::this_thread::sleep_for(100ms);
-        }
+        auto lastRestart = std::chrono::steady_clock::now();
+        test::WaitUntil(
+            [&] {
+                if (std::chrono::steady_clock::now() - lastRestart > 3s) {
+                    lastRestart = std::chrono::steady_clock::now();
+                    bonjour.RestartResolve();
+                }
+                bonjour.ProcessEvents();
+                bonjour.ResolveNextHost();
+                uv_run(&loop, UV_RUN_DEFAULT);
+                return !observer.ipv4.empty();
+            },
+            20s, 100ms);
         if (!avahi->hostLookups())
-            GTEST_SKIP() << "libnss-mdns does not resolve " << avahi->hostName() << " here";
+            TALVIK_SKIP_MISSING() << "libnss-mdns does not resolve " << avahi->hostName() << " here";
         ASSERT_FALSE(observer.ipv4.empty()) << "nothing resolved; simulator:\n" << phonesim->Output();
         EXPECT_EQ(observer.ipv4.front(), std::make_pair(std::string("127.0.0.1"), *port));
         EXPECT_TRUE(log.Has("info: getaddrinfo IPv4 '127.0.0.1':'" + std::to_string(*port) + "'"));

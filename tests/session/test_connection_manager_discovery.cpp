@@ -10,6 +10,7 @@
 #include "tests/session/stream_builder.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/uv_peer.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,7 @@ TEST(connection_manager_discovery, an_unanswered_host_name_holds_up_no_path)
     reset();
 
     LogRecorder log;
-    RecordingSession observer{ConnectionState::Idle};
+    RecordingSession observer{ConnectionState::kIdle};
     const ConnectionManager::Options options = FakeDnsSdOptions();
     ConnectionManager manager(&observer, options);
     manager.Tick(1000);
@@ -98,9 +99,13 @@ TEST(connection_manager_discovery, an_unanswered_host_name_holds_up_no_path)
     const auto start = std::chrono::steady_clock::now();
     UvPeer phone;
     ASSERT_TRUE(phone.Connect(options.port));
-    while (manager.state() == ConnectionState::Idle && std::chrono::steady_clock::now() - start < std::chrono::seconds(3))
-        manager.RunLoopPass();
-    EXPECT_EQ(manager.state(), ConnectionState::WifiConnecting);
+    test::WaitUntil(
+        [&] {
+            manager.RunLoopPass();
+            return manager.state() != ConnectionState::kIdle;
+        },
+        std::chrono::seconds(3), std::chrono::milliseconds(0));
+    EXPECT_EQ(manager.state(), ConnectionState::kWifiConnecting);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 
     std::lock_guard<std::mutex> lock(g_lookupGate);
@@ -120,7 +125,7 @@ TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and
     reset();
 
     LogRecorder log;
-    RecordingSession observer{ConnectionState::Idle};
+    RecordingSession observer{ConnectionState::kIdle};
     const ConnectionManager::Options options = FakeDnsSdOptions();
     ConnectionManager manager(&observer, options);
     std::uint32_t now = 5000;
@@ -156,12 +161,13 @@ TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and
     UvPeer phone;
     ASSERT_TRUE(phone.Listen());
     reply(0, "127.0.0.1", phone.port());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (manager.state() == ConnectionState::Idle && std::chrono::steady_clock::now() < deadline) {
-        manager.RunLoopPass();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_EQ(manager.state(), ConnectionState::WifiConnecting);
+    test::WaitUntil(
+        [&] {
+            manager.RunLoopPass();
+            return manager.state() != ConnectionState::kIdle;
+        },
+        std::chrono::seconds(3), std::chrono::milliseconds(1));
+    ASSERT_EQ(manager.state(), ConnectionState::kWifiConnecting);
     EXPECT_EQ(Count(calls(), "Deallocate(resolve)"), 1) << "the resolve stops for the session";
     EXPECT_TRUE(log.Has("trace: Bonjour stopped"));
 
@@ -172,11 +178,14 @@ TEST(connection_manager_discovery, the_resolve_restarts_every_3_s_while_idle_and
     for (int i = 0; i < 20; ++i) {
         now += 250;
         ASSERT_TRUE(phone.Send(talvik::test::Header(MESSAGE_KEEPALIVE, 0)));
+        // Pacing, not a wait: a moment for the keep-alive to reach the
+        // socket; one that comes late is read by the next pass, far inside
+        // the 2000 ms time-out.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         manager.RunLoopPass();
         manager.Tick(now);
         made += calls();
     }
-    EXPECT_EQ(manager.state(), ConnectionState::WifiConnecting);
+    EXPECT_EQ(manager.state(), ConnectionState::kWifiConnecting);
     EXPECT_EQ(Count(made, "Resolve("), 0);
 }

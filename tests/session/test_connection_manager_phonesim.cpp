@@ -8,9 +8,12 @@
 
 #include "tests/support/avahi_env.h"
 #include "tests/support/log_recorder.h"
+#include "tests/support/null_connection_observer.h"
 #include "tests/support/phonesim_process.h"
 #include "tests/support/usbmuxd_socket.h"
 #include "tests/support/uv_peer.h"
+#include "tests/support/wait_until.h"
+#include "tests/support/skip.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -31,7 +34,7 @@ namespace {
 constexpr ClientFormat kRequested{640, 480, 30, 1};
 
 // What reached the engine; written by the loop thread, read by the test.
-class Tally final : public ConnectionManagerObserver {
+class Tally final : public test::NullConnectionObserver {
 public:
     ConnectionManager* manager = nullptr;
 
@@ -39,12 +42,11 @@ public:
     {
         {
             std::lock_guard<std::mutex> guard(lock_);
-            connections_.push_back(type == ConnectionType::Usb ? "usb" : "wifi");
+            connections_.push_back(type == ConnectionType::kUsb ? "usb" : "wifi");
             formatCount_ = count;
         }
         manager->StartStreaming(kRequested);
     }
-    void OnBarcodeClientConnected() override {}
     void ConnectionDisconnected() override
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -55,16 +57,11 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         videoSizes_.push_back(size);
     }
-    void OnVideoDataWithDepth(const uint8_t*, uint32_t, uint32_t, uint16_t, uint16_t, const uint8_t*, uint32_t) override
-    {
-    }
-    void OnRawVideoFrame(const uint8_t*, uint32_t) override {}
     void OnAudioData(const uint8_t*, uint32_t size) override
     {
         std::lock_guard<std::mutex> guard(lock_);
         audioBytes_ += size;
     }
-    void OnStartHelperProgram(const char*, uint32_t) override {}
 
     std::vector<std::string> connections() const
     {
@@ -128,11 +125,8 @@ public:
     std::optional<std::chrono::milliseconds> WaitFor(ConnectionState state, std::chrono::milliseconds timeout = 10s)
     {
         const auto start = Clock::now();
-        while (manager_.state() != state) {
-            if (Clock::now() - start > timeout)
-                return std::nullopt;
-            std::this_thread::sleep_for(1ms);
-        }
+        if (!test::WaitUntil([&] { return manager_.state() == state; }, timeout, 1ms))
+            return std::nullopt;
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     }
 
@@ -194,9 +188,9 @@ TEST(connection_manager_phonesim, a_phone_connecting_in_streams_every_frame_to_t
     RunningManager manager(tally, WifiOnly(port));
     auto phone = test::StartPhonesim({"connect", "--port", std::to_string(port), "--frames", "20", "--duration", "30"});
 
-    ASSERT_TRUE(manager.WaitFor(ConnectionState::WifiConnected)) << phone->Output();
+    ASSERT_TRUE(manager.WaitFor(ConnectionState::kWifiConnected)) << phone->Output();
     EXPECT_EQ(phone->Wait(20s), 0) << phone->Output();
-    ASSERT_TRUE(manager.WaitFor(ConnectionState::Idle));
+    ASSERT_TRUE(manager.WaitFor(ConnectionState::kIdle));
     EXPECT_EQ(tally.connections(), std::vector<std::string>{"wifi"});
     EXPECT_EQ(tally.formatCount(), 5u);
     EXPECT_EQ(tally.disconnects(), 1);
@@ -212,9 +206,9 @@ TEST(connection_manager_phonesim, the_service_connects_out_to_the_phone_found_th
     std::string skipReason;
     std::unique_ptr<test::AvahiEnvironment> avahi = test::AvahiEnvironment::Start(skipReason);
     if (!avahi)
-        GTEST_SKIP() << skipReason;
+        TALVIK_SKIP_MISSING() << skipReason;
     if (!avahi->hostLookups())
-        GTEST_SKIP() << "libnss-mdns does not resolve " << avahi->hostName() << " here";
+        TALVIK_SKIP_MISSING() << "libnss-mdns does not resolve " << avahi->hostName() << " here";
     setenv("AVAHI_COMPAT_NOWARN", "1", 1);
 
     test::LogRecorder log;
@@ -225,7 +219,7 @@ TEST(connection_manager_phonesim, the_service_connects_out_to_the_phone_found_th
     options.dnsSdLibrary = kDnsSdLibraryName;
     {
         RunningManager manager(tally, options);
-        ASSERT_TRUE(manager.WaitFor(ConnectionState::WifiConnected, 20s)) << phone->Output();
+        ASSERT_TRUE(manager.WaitFor(ConnectionState::kWifiConnected, 20s)) << phone->Output();
         EXPECT_EQ(phone->Wait(20s), 0) << phone->Output();
     }
     EXPECT_TRUE(log.Has("info: Connecting socket to client at IPv4 address 127.0.0.1 found using Bonjour.."));
@@ -247,9 +241,9 @@ TEST(connection_manager_phonesim, a_usb_phone_streams_through_the_real_library)
     options.usbmuxd = Usbmuxd();
     {
         RunningManager manager(tally, options);
-        ASSERT_TRUE(manager.WaitFor(ConnectionState::UsbConnected)) << phone->Output();
+        ASSERT_TRUE(manager.WaitFor(ConnectionState::kUsbConnected)) << phone->Output();
         EXPECT_TRUE(phone->WaitForOutput("ended", 20s)) << phone->Output();
-        ASSERT_TRUE(manager.WaitFor(ConnectionState::Idle));
+        ASSERT_TRUE(manager.WaitFor(ConnectionState::kIdle));
     }
     EXPECT_EQ(phone->Wait(10s), 0) << phone->Output();
     EXPECT_EQ(tally.connections(), std::vector<std::string>{"usb"});
@@ -272,10 +266,12 @@ TEST(connection_manager_phonesim, a_silent_usbmuxd_does_not_hold_up_a_wifi_phone
     ConnectionManager::Options options = WifiOnly(test::UvPeer::FreePort());
     options.usbmuxd = Usbmuxd();
     RunningManager manager(tally, options);
-    std::this_thread::sleep_for(1500ms); // listing has begun
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return log.Has("trace: USB: usbmuxd is slow to answer the device listing"); }, 5s))
+        << "the device listing never began";
     test::UvPeer phone;
     ASSERT_TRUE(phone.Connect(options.port));
-    const auto delay = manager.WaitFor(ConnectionState::WifiConnecting);
+    const auto delay = manager.WaitFor(ConnectionState::kWifiConnecting);
     ASSERT_TRUE(delay) << "never taken";
     std::printf("TCP connect to WIFI CONNECTING with a silent usbmuxd: %lld ms\n", static_cast<long long>(delay->count()));
     EXPECT_LT(delay->count(), 1000) << "the loop thread waited on usbmuxd";

@@ -11,6 +11,7 @@
 #include "tests/session/stream_builder.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/uv_peer.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -92,7 +93,7 @@ protected:
 
     ScriptedUsbmuxd usbmuxd_;
     LogRecorder log_;
-    RecordingSession observer_{ConnectionState::Idle};
+    RecordingSession observer_{ConnectionState::kIdle};
     std::uint16_t port_ = UvPeer::FreePort();
     std::uint32_t now_ = 5000;
     std::unique_ptr<ConnectionManager> manager_;
@@ -103,17 +104,17 @@ protected:
 TEST_F(UsbSessionTest, a_listed_phone_is_connected_announces_and_is_asked_to_stream)
 {
     AnnounceThen([this] { usbmuxd_.incoming.push_back(UsbFrameHeader(0)); });
-    EXPECT_TRUE(manager_->HasUsbConnection());
+    EXPECT_TRUE(manager_->hasUsbConnection());
     manager_->RunLoopPass();
 
     EXPECT_EQ(usbmuxd_.connectHandles, std::vector<std::uint32_t>{3});
-    EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected);
+    EXPECT_EQ(manager_->state(), ConnectionState::kUsbConnected);
     EXPECT_TRUE(log_.Has("info: ConnectionManager state change: IDLE -> USB CONNECTING"));
     EXPECT_TRUE(log_.Has("info: ConnectionManager state change: USB CONNECTING -> USB CONNECTED"));
     EXPECT_EQ(observer_.events.at(0), "OnConnectionReceived(usb, 1280x720@30/1)");
     EXPECT_EQ(usbmuxd_.wire, RequestFrame()) << "the request, framed, and no keep-alive yet";
-    EXPECT_TRUE(manager_->HasUsbConnection());
-    EXPECT_EQ(manager_->UsbValidDeviceCount(), 1);
+    EXPECT_TRUE(manager_->hasUsbConnection());
+    EXPECT_EQ(manager_->usbValidDeviceCount(), 1);
 
     UvPeer phone;
     EXPECT_FALSE(phone.Connect(port_, 300)) << "TCP is not listened for during a USB session";
@@ -153,7 +154,7 @@ TEST_F(UsbSessionTest, with_a_packet_every_100_ms_every_third_one_is_answered_wi
     EXPECT_EQ(observer_.events.size(), 1u + 13u + 1u);
 
     // The script ran dry: the receive failed and the session ended.
-    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(manager_->state(), ConnectionState::kIdle);
     EXPECT_TRUE(log_.Has("trace: Error reading USB"));
     EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
     EXPECT_EQ(usbmuxd_.disconnected, std::vector<int>{7});
@@ -170,15 +171,15 @@ TEST_F(UsbSessionTest, only_empty_frames_time_out_after_more_than_2000_ms)
         usbmuxd_.incoming.push_back(UsbFrameHeader(0));
     });
     manager_->RunLoopPass();
-    ASSERT_EQ(manager_->state(), ConnectionState::UsbConnected);
+    ASSERT_EQ(manager_->state(), ConnectionState::kUsbConnected);
     const std::uint32_t received = 5100; // when the announcement came in
 
     clock = received + 2000;
     manager_->RunLoopPass();
-    EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected) << "exactly 2000 ms is not yet a time-out";
+    EXPECT_EQ(manager_->state(), ConnectionState::kUsbConnected) << "exactly 2000 ms is not yet a time-out";
     clock = received + 2001;
     manager_->RunLoopPass();
-    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(manager_->state(), ConnectionState::kIdle);
     EXPECT_EQ(log_.Count("error: Timeout reading USB: 2001 / 2000"), 1);
     EXPECT_FALSE(log_.Has("error: Socket read timeout"));
     EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
@@ -192,7 +193,7 @@ TEST_F(UsbSessionTest, invalid_data_and_failed_sends_end_a_usb_session)
         usbmuxd_.whenEmpty = nullptr;
     });
     manager_->RunLoopPass();
-    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(manager_->state(), ConnectionState::kIdle);
     EXPECT_TRUE(log_.Has("trace: Invalid data received"));
     EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
 
@@ -203,7 +204,7 @@ TEST_F(UsbSessionTest, invalid_data_and_failed_sends_end_a_usb_session)
     AnnounceThen([this] { usbmuxd_.incoming.push_back(UsbFrameHeader(0)); });
     Tick(now_ + 16);
     manager_->RunLoopPass();
-    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(manager_->state(), ConnectionState::kIdle);
     EXPECT_TRUE(log_.Has("error: USB write failed"));
     EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()") << "it was told of the connection";
 }
@@ -215,12 +216,12 @@ TEST_F(UsbSessionTest, a_tcp_connection_wins_over_a_ready_usb_packet_in_the_same
     ASSERT_TRUE(phone.Connect(port_));
     manager_->RunLoopPass();
 
-    EXPECT_EQ(manager_->state(), ConnectionState::WifiConnecting);
+    EXPECT_EQ(manager_->state(), ConnectionState::kWifiConnecting);
     EXPECT_TRUE(usbmuxd_.asked.empty()) << "USB is not read once TCP carries the session";
     EXPECT_EQ(usbmuxd_.incoming.size(), 1u);
     EXPECT_EQ(usbmuxd_.unsubscribes, 0);
-    EXPECT_FALSE(manager_->HasUsbConnection());
-    EXPECT_EQ(manager_->UsbValidDeviceCount(), -1);
+    EXPECT_FALSE(manager_->hasUsbConnection());
+    EXPECT_EQ(manager_->usbValidDeviceCount(), -1);
     EXPECT_FALSE(log_.Has("info: ConnectionManager state change: IDLE -> USB CONNECTING"));
 }
 
@@ -249,7 +250,7 @@ TEST_F(UsbSessionTest, a_request_from_the_engine_thread_cuts_the_usb_read_short)
     EXPECT_EQ(usbmuxd_.wire, RequestFrame(fields) + RequestFrame(fields, kSmaller));
     EXPECT_EQ(observer_.events.at(1).rfind("OnVideoData(", 0), 0u) << "the packet begun, kept whole";
     EXPECT_TRUE(log_.Has("info: Client supports dynamic format change"));
-    EXPECT_EQ(manager_->state(), ConnectionState::UsbConnected);
+    EXPECT_EQ(manager_->state(), ConnectionState::kUsbConnected);
 }
 
 TEST(connection_manager_usb_stop, stopping_during_a_usb_session_returns_within_a_second)
@@ -260,6 +261,7 @@ TEST(connection_manager_usb_stop, stopping_during_a_usb_session_returns_within_a
     usbmuxd.devices = {ScriptedDevice(3, 0x12a8)};
     auto lastSent = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     usbmuxd.whenEmpty = [&] {
+        // A receive with nothing to read lasts its whole slice, as usbmuxd's.
         std::this_thread::sleep_for(std::chrono::milliseconds(iOSUSBConnection::kReceiveSliceMs));
         if (std::chrono::steady_clock::now() - lastSent >= std::chrono::milliseconds(450)) {
             lastSent = std::chrono::steady_clock::now();
@@ -267,18 +269,21 @@ TEST(connection_manager_usb_stop, stopping_during_a_usb_session_returns_within_a
         }
     };
     LogRecorder log;
-    RecordingSession observer{ConnectionState::Idle};
+    RecordingSession observer{ConnectionState::kIdle};
     ConnectionManager::Options options;
     options.port = UvPeer::FreePort();
     options.usbmuxd = &ScriptedUsbmuxd::Binding();
     options.dnsSdLibrary = "talvik-no-such-dns-sd-library";
     auto manager = std::make_unique<ConnectionManager>(&observer, options);
-    const auto start = std::chrono::steady_clock::now();
-    for (std::uint32_t now = 1000; manager->state() == ConnectionState::Idle; now += 16) {
-        ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-        manager->Tick(now);
-        std::this_thread::sleep_for(std::chrono::milliseconds(16));
-    }
+    std::uint32_t now = 1000;
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            manager->Tick(now);
+            now += 16;
+            return manager->state() != ConnectionState::kIdle;
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(16)));
+    // The subject: a stop that comes while the loop is inside its reads.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     const auto stop = std::chrono::steady_clock::now();

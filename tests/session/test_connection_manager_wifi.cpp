@@ -7,6 +7,7 @@
 #include "tests/session/stream_builder.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/uv_peer.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -53,12 +54,14 @@ protected:
     template <typename Done>
     bool PassUntil(Done done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            manager_->RunLoopPass();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return done();
+        return test::WaitUntil(
+            [&] {
+                if (done())
+                    return true;
+                manager_->RunLoopPass();
+                return done();
+            },
+            std::chrono::seconds(3), std::chrono::milliseconds(1));
     }
 
     bool InState(ConnectionState state)
@@ -75,9 +78,9 @@ protected:
                 manager_->StartStreaming(requested);
         };
         ASSERT_TRUE(phone.Connect(port_));
-        ASSERT_TRUE(InState(ConnectionState::WifiConnecting));
+        ASSERT_TRUE(InState(ConnectionState::kWifiConnecting));
         ASSERT_TRUE(phone.Send(AnnouncementMessage(announcement_)));
-        ASSERT_TRUE(InState(ConnectionState::WifiConnected));
+        ASSERT_TRUE(InState(ConnectionState::kWifiConnected));
     }
 
     Bytes ExpectedRequest(ClientFormat requested)
@@ -88,7 +91,7 @@ protected:
     }
 
     LogRecorder log_;
-    RecordingSession observer_{ConnectionState::Idle};
+    RecordingSession observer_{ConnectionState::kIdle};
     std::uint16_t port_ = UvPeer::FreePort();
     std::uint32_t now_ = 5000;
     AnnouncementFields announcement_;
@@ -129,13 +132,13 @@ TEST_F(WifiTest, a_silent_phone_times_out_after_more_than_2000_ms)
     Make();
     UvPeer phone;
     ASSERT_TRUE(phone.Connect(port_));
-    ASSERT_TRUE(InState(ConnectionState::WifiConnecting));
+    ASSERT_TRUE(InState(ConnectionState::kWifiConnecting));
     const std::uint32_t connected = now_;
     now_ = connected + 1999;
     Pass(1);
-    EXPECT_EQ(manager_->state(), ConnectionState::WifiConnecting) << "exactly 2000 ms is not yet a time-out";
+    EXPECT_EQ(manager_->state(), ConnectionState::kWifiConnecting) << "exactly 2000 ms is not yet a time-out";
     Pass(1);
-    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(manager_->state(), ConnectionState::kIdle);
     EXPECT_EQ(log_.Count("error: Socket read timeout"), 1);
     EXPECT_TRUE(phone.WaitClosed());
     EXPECT_TRUE(observer_.events.empty()) << "no ConnectionDisconnected before an announcement";
@@ -149,7 +152,7 @@ TEST_F(WifiTest, a_second_phone_is_not_accepted_during_a_session)
     EXPECT_FALSE(second.Connect(port_, 500)) << "nothing listens during a session";
     for (int i = 0; i < 5; ++i)
         Pass();
-    EXPECT_EQ(manager_->state(), ConnectionState::WifiConnected);
+    EXPECT_EQ(manager_->state(), ConnectionState::kWifiConnected);
     EXPECT_EQ(log_.Count("info: Accepted socket connection from client"), 1);
 }
 
@@ -160,7 +163,7 @@ TEST_F(WifiTest, the_end_of_the_stream_ends_an_announced_session)
         UvPeer phone;
         Announced(phone);
     }
-    ASSERT_TRUE(InState(ConnectionState::Idle));
+    ASSERT_TRUE(InState(ConnectionState::kIdle));
     EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
     bool logged = false;
     for (const std::string& line : log_.Lines())
@@ -169,7 +172,7 @@ TEST_F(WifiTest, the_end_of_the_stream_ends_an_announced_session)
 
     UvPeer again;
     EXPECT_TRUE(again.Connect(port_)) << "looking starts again at once";
-    EXPECT_TRUE(InState(ConnectionState::WifiConnecting));
+    EXPECT_TRUE(InState(ConnectionState::kWifiConnecting));
 }
 
 TEST_F(WifiTest, invalid_data_ends_a_tcp_session)
@@ -178,7 +181,7 @@ TEST_F(WifiTest, invalid_data_ends_a_tcp_session)
     UvPeer phone;
     Announced(phone);
     ASSERT_TRUE(phone.Send(talvik::test::Header(MESSAGE_VIDEODATA, 4, 0xDEC0ADDE)));
-    ASSERT_TRUE(InState(ConnectionState::Idle));
+    ASSERT_TRUE(InState(ConnectionState::kIdle));
     EXPECT_TRUE(log_.Has("error: Invalid data received"));
     EXPECT_TRUE(log_.Has("trace: Invalid data received"));
     EXPECT_TRUE(phone.WaitClosed());
@@ -199,7 +202,7 @@ TEST_F(WifiTest, stream_requests_follow_the_dynamic_format_change_rule)
     Pass();
     EXPECT_TRUE(log_.Has("info: Client supports dynamic format change"));
     EXPECT_EQ(phone.Receive(28), ExpectedRequest({640, 480, 30, 1}));
-    EXPECT_EQ(manager_->state(), ConnectionState::WifiConnected);
+    EXPECT_EQ(manager_->state(), ConnectionState::kWifiConnected);
 }
 
 TEST_F(WifiTest, a_phone_without_dynamic_format_change_is_reconnected)
@@ -212,7 +215,7 @@ TEST_F(WifiTest, a_phone_without_dynamic_format_change_is_reconnected)
     std::thread([&] { manager_->StartStreaming({640, 480, 30, 1}); }).join();
     Pass();
     EXPECT_TRUE(log_.Has("info: StartStreaming: 640 x 480 at 30 fps requires reconnect, disconnecting.."));
-    EXPECT_EQ(manager_->state(), ConnectionState::Idle);
+    EXPECT_EQ(manager_->state(), ConnectionState::kIdle);
     EXPECT_EQ(observer_.events.back(), "ConnectionDisconnected()");
     EXPECT_TRUE(phone.WaitClosed());
     EXPECT_TRUE(phone.Receive(1, 100).empty()) << "no request was sent";
@@ -227,7 +230,7 @@ TEST_F(WifiTest, outbound_connects_race_and_only_the_first_becomes_the_session)
     manager_->BonjourAddressResolved("127.0.0.1", first.port(), false);
     manager_->BonjourAddressResolved("127.0.0.1", second.port(), false);
     EXPECT_TRUE(log_.Has("info: Connecting socket to client at IPv4 address 127.0.0.1 found using Bonjour.."));
-    ASSERT_TRUE(InState(ConnectionState::WifiConnecting));
+    ASSERT_TRUE(InState(ConnectionState::kWifiConnecting));
     EXPECT_EQ(log_.Count("info: We have connected socket to client"), 1);
     first.Accept(500);
     second.Accept(500);
@@ -247,7 +250,7 @@ TEST_F(WifiTest, outbound_connects_race_and_only_the_first_becomes_the_session)
 TEST(connection_manager_threads, engine_thread_and_loop_thread_share_only_what_they_hand_over)
 {
     LogRecorder log;
-    RecordingSession observer{ConnectionState::Idle};
+    RecordingSession observer{ConnectionState::kIdle};
     ConnectionManager::Options options;
     options.port = UvPeer::FreePort();
     options.usbmuxd = nullptr;
@@ -257,36 +260,36 @@ TEST(connection_manager_threads, engine_thread_and_loop_thread_share_only_what_t
     std::uint32_t now = 0;
     {
         ConnectionManager manager(&observer, options);
-        auto tick = [&] {
-            now += 16;
-            manager.Tick(now);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // The engine's ticks, 16 ms of engine clock each, until `done`.
+        const auto tickUntil = [&](const std::function<bool()>& done) {
+            return test::WaitUntil(
+                [&] {
+                    now += 16;
+                    manager.Tick(now);
+                    return done();
+                },
+                std::chrono::seconds(3), std::chrono::milliseconds(2));
         };
-        tick();
+        manager.Tick(now += 16);
         UvPeer phone;
         ASSERT_TRUE(phone.Connect(options.port));
-        for (int i = 0; i < 500 && manager.state() != ConnectionState::WifiConnecting; ++i)
-            tick();
+        tickUntil([&] { return manager.state() == ConnectionState::kWifiConnecting; });
         ASSERT_TRUE(phone.Send(AnnouncementMessage(fields)));
-        for (int i = 0; i < 500 && manager.state() != ConnectionState::WifiConnected; ++i)
-            tick();
-        ASSERT_EQ(manager.state(), ConnectionState::WifiConnected);
+        ASSERT_TRUE(tickUntil([&] { return manager.state() == ConnectionState::kWifiConnected; }));
 
         manager.StartStreaming({640, 480, 30, 1});
         UvPeer::Bytes request;
-        for (int i = 0; i < 500 && request.size() < 28; ++i) {
-            tick();
+        tickUntil([&] {
             UvPeer::Bytes more = phone.Receive(28, 1);
             request.insert(request.end(), more.begin(), more.end());
-        }
+            return request.size() >= 28;
+        });
         EXPECT_EQ(request.size(), 28u);
-        EXPECT_FALSE(manager.HasUsbConnection());
+        EXPECT_FALSE(manager.hasUsbConnection());
 
         // Silence: the time-out found by the engine's tick ends the session
         // on the loop thread.
-        for (int i = 0; i < 500 && manager.state() != ConnectionState::Idle; ++i)
-            tick();
-        EXPECT_EQ(manager.state(), ConnectionState::Idle);
+        EXPECT_TRUE(tickUntil([&] { return manager.state() == ConnectionState::kIdle; }));
     }
     EXPECT_TRUE(log.Has("error: Socket read timeout"));
     EXPECT_TRUE(log.Has("trace: ConnectionManager loop finished"));
@@ -311,5 +314,26 @@ TEST_F(WifiTest, a_taken_port_is_tried_again_while_idle_with_its_failure_logged_
     EXPECT_FALSE(phone.Connect(port_, 300)) << "not before the discovery-restart cadence";
     Pass(1);
     ASSERT_TRUE(phone.Connect(port_));
-    EXPECT_TRUE(InState(ConnectionState::WifiConnecting));
+    EXPECT_TRUE(InState(ConnectionState::kWifiConnecting));
+}
+
+TEST_F(WifiTest, stopping_frees_every_socket_the_server_and_a_connect_in_flight_included)
+{
+    Make();
+    UvPeer phone;
+    ASSERT_TRUE(phone.Listen());
+    manager_->BonjourAddressResolved("127.0.0.1", phone.port(), false);
+    manager_.reset();
+    int opened = 0, closed = 0;
+    std::string last;
+    for (const std::string& line : log_.Lines()) {
+        opened += line.rfind("trace: malloc tcp server: ", 0) == 0 || line.rfind("trace: malloc socket: ", 0) == 0;
+        closed += line.rfind("trace: on_close: ", 0) == 0;
+        if (line.rfind("trace: free ", 0) == 0)
+            last = line.substr(line.rfind(','));
+        EXPECT_EQ(line.rfind("error: uv_loop_close failed", 0), std::string::npos) << line;
+    }
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(closed, 2);
+    EXPECT_EQ(last, ", pending 0");
 }

@@ -147,6 +147,26 @@ TEST_F(UsbTest, receive_time_out_is_1000_ms_before_the_first_byte_and_500_after)
     EXPECT_EQ(total(), 500u);
 }
 
+// Where a receive returns late (Windows timers tick every 15.6 ms), the
+// limit still holds on the owner's clock rather than on the receive time
+// asked for, which would let 500 ms stretch to 1600.
+TEST_F(UsbTest, silence_is_measured_on_the_clock_when_receives_return_late)
+{
+    usbmuxd_.devices = {ScriptedDevice(3, 0x12a8)};
+    std::uint32_t clock = 5000;
+    iOSUSBConnection usb(ScriptedUsbmuxd::Binding(), listing_, [&] { return clock; });
+    usbmuxd_.whenEmpty = [&] { clock += 16; };
+    usbmuxd_.incoming = {UsbFrameHeader(1), "x"};
+    bool failed = false;
+    EXPECT_EQ(Read(usb, failed), "x");
+    usbmuxd_.timeouts.clear();
+    const std::uint32_t start = clock;
+    EXPECT_EQ(Read(usb, failed), "");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(clock - start, 512u) << "the first late receive past 500 ms ends it";
+    EXPECT_EQ(usbmuxd_.timeouts.size(), 32u);
+}
+
 TEST_F(UsbTest, a_read_gives_way_between_receives_and_keeps_the_packet_begun)
 {
     auto usb = Connected();

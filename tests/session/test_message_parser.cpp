@@ -27,7 +27,7 @@ protected:
         return lines;
     }
 
-    RecordingSession session_{ConnectionState::WifiConnecting};
+    RecordingSession session_{ConnectionState::kWifiConnecting};
     MessageParser parser_{session_, session_};
     LogRecorder log_;
 };
@@ -66,7 +66,7 @@ TEST_F(ParserTest, hands_each_message_type_on_with_its_fields)
 
 TEST_F(ParserTest, refuses_pieces_while_idle)
 {
-    session_.state = ConnectionState::Idle;
+    session_.state = ConnectionState::kIdle;
     EXPECT_FALSE(Feed(kAudio));
     EXPECT_THAT(session_.events, IsEmpty());
     EXPECT_THAT(TakeLog(), ElementsAre("trace: Received 32 bytes of data while in IDLE state"));
@@ -139,7 +139,7 @@ TEST_F(ParserTest, camera_announcement_reports_formats_then_connects)
     EXPECT_TRUE(std::equal(announcement.begin(), announcement.end(), parser_.announcement().begin()));
 
     session_.events.clear();
-    session_.state = ConnectionState::UsbConnecting;
+    session_.state = ConnectionState::kUsbConnecting;
     parser_.Reset();
     EXPECT_TRUE(Feed(announcement));
     EXPECT_THAT(session_.events,
@@ -150,7 +150,7 @@ TEST_F(ParserTest, stream_request_made_during_the_report_goes_out_on_the_connect
 {
     std::vector<uint8_t> request;
     session_.onCall = [&](const std::string&) {
-        EXPECT_EQ(session_.state, ConnectionState::WifiConnecting);
+        EXPECT_EQ(session_.state, ConnectionState::kWifiConnecting);
         const auto message = BuildStartStream(Announcement(parser_.announcement().data() + kMessageHeaderSize),
                                               ClientFormat{640, 480, 29, 4});
         request.assign(message.begin(), message.end());
@@ -170,7 +170,7 @@ TEST_F(ParserTest, only_the_first_announcement_of_a_session_counts)
     EXPECT_EQ(parser_.announcement()[16 + 16], 0x00) << "the first announcement's copy is kept";
 
     session_.events.clear();
-    session_.state = ConnectionState::WifiConnecting;
+    session_.state = ConnectionState::kWifiConnecting;
     parser_.Reset();
     EXPECT_TRUE(Feed(AnnouncementMessage(other)));
     EXPECT_THAT(session_.events, ElementsAre("OnConnectionReceived(wifi, 1920x1080@60/1)", "SetState(WIFI CONNECTED)"));
@@ -184,12 +184,12 @@ TEST_F(ParserTest, client_types_decide_what_is_reported)
         std::vector<std::string> events;
     };
     const Case cases[] = {
-        {799, ConnectionState::UsbConnecting, {"OnConnectionReceived(usb, 1280x720@30/1 640x480@29/4)", "SetState(USB CONNECTED)"}},
-        {1000, ConnectionState::WifiConnecting, {"OnBarcodeClientConnected()", "SetState(WIFI CONNECTED)"}},
-        {1599, ConnectionState::UsbConnecting, {"OnBarcodeClientConnected()", "SetState(USB CONNECTED)"}},
-        {1000, ConnectionState::WifiConnected, {}},
-        {300, ConnectionState::WifiConnecting, {}},
-        {800, ConnectionState::UsbConnecting, {}},
+        {799, ConnectionState::kUsbConnecting, {"OnConnectionReceived(usb, 1280x720@30/1 640x480@29/4)", "SetState(USB CONNECTED)"}},
+        {1000, ConnectionState::kWifiConnecting, {"OnBarcodeClientConnected()", "SetState(WIFI CONNECTED)"}},
+        {1599, ConnectionState::kUsbConnecting, {"OnBarcodeClientConnected()", "SetState(USB CONNECTED)"}},
+        {1000, ConnectionState::kWifiConnected, {}},
+        {300, ConnectionState::kWifiConnecting, {}},
+        {800, ConnectionState::kUsbConnecting, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.clientType);
@@ -204,9 +204,9 @@ TEST_F(ParserTest, client_types_decide_what_is_reported)
         EXPECT_EQ(session_.events, expected);
 
         const std::vector<std::string> lines = TakeLog();
-        if (ClassifyClient(c.clientType) == ClientClass::Unknown) {
+        if (ClassifyClient(c.clientType) == ClientClass::kUnknown) {
             EXPECT_THAT(lines, ElementsAre("error: Unknown client connected (" + std::to_string(c.clientType) + ")"));
-        } else if (ClassifyClient(c.clientType) == ClientClass::BarcodeReader) {
+        } else if (ClassifyClient(c.clientType) == ClientClass::kBarcodeReader) {
             EXPECT_THAT(lines, IsEmpty());
         }
     }
@@ -214,7 +214,7 @@ TEST_F(ParserTest, client_types_decide_what_is_reported)
 
 TEST_F(ParserTest, camera_announcement_outside_connecting_is_logged_and_kept_but_not_reported)
 {
-    session_.state = ConnectionState::WifiConnected;
+    session_.state = ConnectionState::kWifiConnected;
     const Bytes announcement = AnnouncementMessage(kCamera);
     EXPECT_TRUE(Feed(announcement));
     EXPECT_THAT(session_.events, IsEmpty());
@@ -229,7 +229,7 @@ TEST_F(ParserTest, a_session_ended_by_the_report_stays_ended)
     session_.onCall = [&](const std::string& line) {
         if (line.rfind("OnConnectionReceived", 0) != 0)
             return;
-        session_.SetState(ConnectionState::Idle);
+        session_.SetState(ConnectionState::kIdle);
         parser_.Reset();
     };
     EXPECT_TRUE(Feed(Join({AnnouncementMessage(kCamera), kAudio, kAudio})));
@@ -240,7 +240,7 @@ TEST_F(ParserTest, a_session_ended_by_the_report_stays_ended)
 
     // The next session starts from a clean stream.
     session_.onCall = nullptr;
-    session_.state = ConnectionState::WifiConnecting;
+    session_.state = ConnectionState::kWifiConnecting;
     EXPECT_TRUE(Feed(kAudio));
     EXPECT_EQ(session_.events.back(), kAudioCall);
 }
@@ -334,7 +334,7 @@ TEST_F(ParserTest, buffer_grows_to_exactly_the_message_and_never_shrinks)
 
     // A message that overflows the buffer across pieces keeps what the
     // earlier pieces brought.
-    RecordingSession other(ConnectionState::WifiConnecting);
+    RecordingSession other(ConnectionState::kWifiConnecting);
     MessageParser split(other, other);
     for (std::size_t at = 0; at < message.size(); at += 1000000)
         EXPECT_TRUE(split.ParseMessages(message.data() + at, std::min<std::size_t>(1000000, message.size() - at)));

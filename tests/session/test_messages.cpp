@@ -127,11 +127,11 @@ TEST(announcement, odd_frame_rates_decode_without_undefined_conversion)
 TEST(announcement, client_type_classes)
 {
     for (uint32_t type : {1u, 2u, 3u, 4u, 201u, 299u, 301u, 599u, 600u, 799u})
-        EXPECT_EQ(ClassifyClient(type), ClientClass::Camera) << type;
+        EXPECT_EQ(ClassifyClient(type), ClientClass::kCamera) << type;
     for (uint32_t type : {1000u, 1200u, 1599u})
-        EXPECT_EQ(ClassifyClient(type), ClientClass::BarcodeReader) << type;
+        EXPECT_EQ(ClassifyClient(type), ClientClass::kBarcodeReader) << type;
     for (uint32_t type : {0u, 5u, 200u, 300u, 800u, 999u, 1600u, 0xFFFFFFFFu})
-        EXPECT_EQ(ClassifyClient(type), ClientClass::Unknown) << type;
+        EXPECT_EQ(ClassifyClient(type), ClientClass::kUnknown) << type;
 }
 
 TEST(announcement, dynamic_format_change_is_capability_bit_4)

@@ -76,7 +76,7 @@ struct Outcome {
 Outcome Parse(const Bytes& stream, Random* random, uint32_t maxPiece)
 {
     LogRecorder log;
-    RecordingSession session(ConnectionState::UsbConnecting);
+    RecordingSession session(ConnectionState::kUsbConnecting);
     MessageParser parser(session, session);
     int pieces = 0;
     for (std::size_t at = 0; at < stream.size(); ++pieces) {

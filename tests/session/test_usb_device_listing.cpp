@@ -3,6 +3,8 @@
 // no list is leaked when nobody takes it.
 #include "session/usb_device_listing.h"
 
+#include "tests/support/wait_until.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,6 +25,7 @@ struct GatedUsbmuxd {
     std::condition_variable changed;
     bool open = false;
     int calls = 0;
+    int answered = 0;
     int freed = 0;
 };
 
@@ -37,6 +40,7 @@ const UsbmuxdBinding kGatedBinding = {
         gated->changed.wait(guard, [] { return gated->open; });
         *list = new UsbmuxdDeviceInfo[2]{};
         (*list)[0].handle = 4;
+        ++gated->answered;
         gated->changed.notify_all();
         return 1;
     },
@@ -92,11 +96,7 @@ TEST_F(UsbDeviceListingTest, a_late_answer_is_taken_by_a_later_call_without_a_se
     EXPECT_FALSE(listing.List(0ms));
     Open();
     std::optional<UsbDeviceListing::Result> result;
-    for (int i = 0; i < 500 && !result; ++i) {
-        result = listing.List(0ms);
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(result);
+    ASSERT_TRUE(talvik::test::WaitUntil([&] { return (result = listing.List(0ms)).has_value(); }, 5s, 1ms));
     EXPECT_EQ(result->count, 1);
     EXPECT_EQ(result->list[0].handle, 4u);
     EXPECT_EQ(usbmuxd_.calls, 1);
@@ -123,7 +123,7 @@ TEST_F(UsbDeviceListingTest, lists_nobody_takes_are_freed)
         EXPECT_FALSE(listing.List(0ms)) << "a fresh listing, not the forgotten one";
         ASSERT_TRUE(WaitUntil([&] { return usbmuxd_.calls == 2; }));
         Open();
-        std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(WaitUntil([&] { return usbmuxd_.answered == 2; }));
     }
     // Gone with an answer in that nobody took: freed with the object.
     EXPECT_EQ(usbmuxd_.freed, 2);
@@ -136,6 +136,7 @@ TEST_F(UsbDeviceListingTest, lists_nobody_takes_are_freed)
         EXPECT_FALSE(listing.List(0ms));
         ASSERT_TRUE(WaitUntil([&] { return usbmuxd_.calls == 3; }));
         opener = std::thread([&] {
+            // The subject: the answer comes only once the object is going.
             std::this_thread::sleep_for(50ms);
             Open();
         });

@@ -10,6 +10,7 @@
 #include "tests/support/phonesim_process.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/usbmuxd_socket.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -55,21 +56,21 @@ protected:
     // One ReadPacket call; waits out "no phone yet" for up to 5 s.
     Packet Read()
     {
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        for (;;) {
-            Packet packet;
-            std::uint32_t length = 0;
-            const auto begin = Clock::now();
-            const std::uint8_t* body = usb_->ReadPacket(Now(), length, packet.failed);
-            packet.ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
-            if (body || packet.failed || Clock::now() > deadline) {
+        Packet packet;
+        test::WaitUntil(
+            [&] {
+                packet = Packet{};
+                std::uint32_t length = 0;
+                const auto begin = Clock::now();
+                const std::uint8_t* body = usb_->ReadPacket(Now(), length, packet.failed);
+                packet.ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
                 packet.delivered = body != nullptr;
                 if (body)
                     packet.body.assign(body, body + length);
-                return packet;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+                return packet.delivered || packet.failed;
+            },
+            std::chrono::seconds(5), std::chrono::milliseconds(100));
+        return packet;
     }
 
     // Reads the announcement and asks for the phone's default format.

@@ -20,7 +20,7 @@ void ProbeObserver::OnConnectionReceived(ConnectionType type, const ClientFormat
     for (std::uint32_t i = 0; i < count; ++i)
         list += fmt::format("{}{}x{}@{} {}", i == 0 ? "" : ", ", formats[i].width, formats[i].height, formats[i].fps,
                             CodecName(formats[i].codec));
-    spdlog::info("probe: OnConnectionReceived({}): {}", type == ConnectionType::Wifi ? "wifi" : "usb", list);
+    spdlog::info("probe: OnConnectionReceived({}): {}", type == ConnectionType::kWifi ? "wifi" : "usb", list);
     if (count == 0)
         return;
     const ClientFormat& wanted = formats[0];
