@@ -6,11 +6,17 @@
 // "Talvik Audio", opened with CreateFileA; each block is one
 // DeviceIoControl call with IOCTL_WRITE_BUFFERED.
 //
-// Linux: the path named by "AudioDevice" under "Software\Talvik\Vidrelo" in
-// the configuration store, else "$XDG_RUNTIME_DIR/talvik/audio". A FIFO
-// there, or a configured path that does not exist yet, is the FIFO device
-// of audio_fifo.h; otherwise the path is the ring file of audio_ring_file.h,
-// created when missing.
+// Linux: "Microphone" under "Software\Talvik\Vidrelo" in the configuration
+// store chooses, ignoring case:
+//   auto      (the default) PipeWire when its daemon answers as the device
+//             is opened, else as "fifo" or "file" would, by the path below
+//   pipewire  the PipeWire audio source of pipewire_microphone_linux.h
+//   fifo      the FIFO device of audio_fifo.h at the configured path
+//   file      the ring file of audio_ring_file.h at the path
+// The path is "AudioDevice" under the same key, else
+// "$XDG_RUNTIME_DIR/talvik/audio". Without a choice, a FIFO there, or a
+// configured path that does not exist yet, is the FIFO device; otherwise the
+// path is the ring file, created when missing.
 //
 // Write never blocks the caller: it runs on the connection manager's loop.
 #pragma once
@@ -29,6 +35,8 @@ inline constexpr std::size_t kAudioDeviceWriteBytes = 4096;
 
 // Linux: the configuration value that names the device.
 inline constexpr const char* kAudioDeviceValue = "AudioDevice";
+// Linux: the configuration value that chooses the kind of device.
+inline constexpr const char* kMicrophoneValue = "Microphone";
 
 enum class AudioDeviceWrite {
     kWritten,

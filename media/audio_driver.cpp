@@ -31,12 +31,12 @@ AudioDriver::AudioDriver(OpenedAudioDevice opened)
 {
     if (!opened.device) {
         spdlog::error("AudioDriver CreateFile failed: {0}", opened.error);
-        ConsoleStatus(fmt::format("microphone: none could be opened (error {0})", opened.error));
+        ConsoleFact("microphone", fmt::format("microphone: none could be opened (error {0})", opened.error));
         state_ = kOpenFailed;
         return;
     }
     spdlog::info("AudioDriver loaded");
-    ConsoleStatus("microphone: " + opened.device->Describe());
+    ConsoleFact("microphone", "microphone: " + opened.device->Describe());
     device_ = std::move(opened.device);
     state_ = kOpen;
     // Without the buffer every block would be written from nowhere: the

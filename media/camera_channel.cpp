@@ -5,8 +5,6 @@
 
 #include <spdlog/spdlog.h>
 
-#include <algorithm>
-#include <cctype>
 
 namespace talvik {
 
@@ -14,22 +12,10 @@ namespace {
 
 // A path of up to MAX_PATH characters, terminator included.
 constexpr std::size_t kCameraFileBytes = 260;
-constexpr std::size_t kCameraChoiceBytes = 16;
 
 CameraChoice ReadCameraChoice(ConfigStore& store)
 {
-    const std::optional<std::string> value = store.ReadString(kProductKey, kCameraValue, kCameraChoiceBytes);
-    std::string choice = value.value_or("");
-    std::transform(choice.begin(), choice.end(), choice.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (choice.empty() || choice == "auto")
-        return CameraChoice::kAuto;
-    if (choice == "pipewire")
-        return CameraChoice::kPipeWire;
-    if (choice == "file")
-        return CameraChoice::kFile;
-    spdlog::error("Camera '{0}' is none of auto, pipewire and file: auto is used", *value);
-    return CameraChoice::kAuto;
+    return static_cast<CameraChoice>(ReadChoice(store, kCameraValue, {"auto", "pipewire", "file"}));
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // camera file (media/file_camera.h); when it is set and not empty, that
 // file is the camera on every platform, unless Linux is told to use
 // PipeWire. On Linux the text value "Camera" chooses: "file", "pipewire" (a
-// PipeWire video source, media/pipewire_camera_posix.h) or "auto", the
+// PipeWire video source, media/pipewire_camera_linux.h) or "auto", the
 // default: PipeWire when its daemon answers as the camera is made, else the
 // camera file. Otherwise:
 //   Windows  the virtual camera's kernel driver, found by its friendly name
@@ -24,6 +24,7 @@ namespace talvik {
 inline constexpr const char* kCameraFileValue = "CameraFile";
 inline constexpr const char* kCameraValue = "Camera";
 
+// In the order of the names ReadCameraChoice reads: auto, pipewire, file.
 enum class CameraChoice { kAuto, kPipeWire, kFile };
 
 std::unique_ptr<DeviceChannel> MakeCameraChannel(ConfigStore& store);

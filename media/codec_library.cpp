@@ -82,7 +82,7 @@ bool LoadCodecLibraries(ConfigStore& config)
     if (b.bound)
         return true;
     // A separator only at the very start names no directory to load from.
-    const std::optional<std::string> directory = InstallDirectory(config);
+    const std::optional<std::string> directory = ProgramDirectory(config);
     if (!directory || directory->size() < 2)
         return false;
 

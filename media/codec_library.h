@@ -7,8 +7,8 @@
 // "swscale-5.dll" from the install directory only; libavcodec's major
 // version must be 58. Linux: the shared objects of the headers the build
 // uses (Debian's "libavcodec.so.59" and its siblings), from the install
-// directory first, then wherever the system loader finds them; the major
-// version must be the headers' own.
+// directory (without one, the running program's own) first, then wherever
+// the system loader finds them; the major version must be the headers' own.
 //
 // A binding is complete only when every entry point was found: a table with
 // a null entry counts as not bound, so nobody can call through a null

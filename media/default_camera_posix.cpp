@@ -1,12 +1,8 @@
 #include "media/camera_channel.h"
+
+#include "base/runtime_directory_posix.h"
 #include "media/file_camera.h"
-#include "media/pipewire_camera_posix.h"
-
-#include <spdlog/spdlog.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <sys/stat.h>
+#include "media/pipewire_camera_linux.h"
 
 namespace talvik {
 
@@ -17,13 +13,9 @@ std::unique_ptr<DeviceChannel> MakeDefaultCameraChannel(CameraChoice choice)
         if (choice == CameraChoice::kPipeWire || camera->FindDevicePath())
             return camera;
     }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime)
-        return std::make_unique<FileCamera>(std::string());
-    const std::string directory = std::string(runtime) + "/talvik";
-    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)
-        spdlog::error("Camera directory {0} could not be made: {1}", directory, errno);
-    return std::make_unique<FileCamera>(directory + "/camera");
+    // Without a runtime directory the empty path fails to open, and says so.
+    const std::string directory = ProductRuntimeDirectory();
+    return std::make_unique<FileCamera>(directory.empty() ? std::string() : directory + "/camera");
 }
 
 } // namespace talvik

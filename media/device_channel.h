@@ -38,6 +38,20 @@ public:
     // GetFrameBuffer gave it.
     virtual std::uint32_t CommitFrameBuffer(FrameBufferRecord& record) = 0;
 
+    // A camera that lends its consumer's memory: room of at least `bytes`
+    // bytes for the picture GetFrameBuffer described last, written in place
+    // and then published with CommitLentBuffer or given back with
+    // ReturnLentBuffer, one at a time. Null when it has none free now, or
+    // lends none (the picture then goes through WriteBuffered).
+    virtual std::uint8_t* LendFrameBuffer(std::uint64_t /*bytes*/) { return nullptr; }
+    // Publishes the lent picture of `bytes` bytes, described by `record`.
+    virtual std::uint32_t CommitLentBuffer(std::uint32_t /*bytes*/, FrameBufferRecord& /*record*/) { return 0; }
+    virtual void ReturnLentBuffer() {}
+
+    // Whether the camera stores 32-bit pictures top-down (BGRx), rather
+    // than bottom-up as ARGB32 is; whatever it is handed is in its order.
+    virtual bool TopDownRows() const { return false; }
+
     // Releases the device; nothing works afterwards. Safe to repeat.
     virtual void Close() = 0;
 

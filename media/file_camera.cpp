@@ -7,7 +7,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace talvik {
 
@@ -79,6 +80,16 @@ std::uint32_t FileCamera::Refresh()
 {
     if (!file_)
         return kNotOpen;
+    // A consumer that deleted the file would leave the service writing where
+    // no consumer can look again: a new file with the default request takes
+    // its place.
+    std::error_code unknown;
+    if (!std::filesystem::exists(path_, unknown) && !unknown) {
+        spdlog::error("Camera file {0} was deleted: made anew", path_);
+        Close();
+        if (const std::uint32_t failed = Open())
+            return failed;
+    }
     if (const std::uint32_t error = file_->Refresh())
         return error;
     return camera_file::HasHeader(file_->data(), file_->size()) ? 0 : kNotACamera;
@@ -119,7 +130,11 @@ std::uint32_t FileCamera::WriteBuffered(const std::uint8_t* picture, std::uint32
         sequence.store(current + 1, std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_release);
     }
-    std::memcpy(base + camera_file::kFrameOffset, picture, bytes);
+    // Through the file, not the mapping: a consumer that cuts the file
+    // shorter while the picture is copied would otherwise fault the service
+    // (SIGBUS); the write grows it back instead.
+    if (const std::uint32_t error = file_->WriteAt(camera_file::kFrameOffset, picture, bytes))
+        return error;
     pictureBytes_ = bytes;
     return 0;
 }

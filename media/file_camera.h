@@ -7,9 +7,13 @@
 // The file is a consumer's to change: every size it states is checked
 // against the mapping, which follows the file's size at every request and
 // write, so a corrupt or hostile file leads to failed requests (logged once
-// per size), never to access outside the mapping. A file that shrinks while
-// a picture is being copied can still fault the process; consumers never
-// shrink it.
+// per size), never to access outside the mapping. Pictures go into the
+// frame area through the file, not the mapping, so that a consumer cutting
+// the file shorter while one is copied cannot fault the service: the write
+// grows the file back. The header is written through the mapping right
+// after its size was checked. A file that a consumer deleted is made anew,
+// with the default request:
+//   error "Camera file {0} was deleted: made anew"
 #pragma once
 
 #include "media/commit_signal.h"

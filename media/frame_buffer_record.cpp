@@ -4,7 +4,7 @@
 
 namespace talvik {
 
-std::int32_t PixelFormatOf(const FrameBufferRecord& record)
+DriverPixelFormat PixelFormatOf(const FrameBufferRecord& record)
 {
     const std::uint32_t compression = record.biCompression();
     switch (record.biBitCount()) {
@@ -19,17 +19,17 @@ std::int32_t PixelFormatOf(const FrameBufferRecord& record)
     }
 }
 
-FrameBufferRecord DescribeFormat(std::uint32_t width, std::uint32_t height, std::int32_t index)
+FrameBufferRecord DescribeFormat(std::uint32_t width, std::uint32_t height, DriverPixelFormat format)
 {
-    const std::uint32_t bytes = FrameBytes(index, width, height);
-    const std::uint32_t compression = index == kPixelNv12 ? kFourccNv12 : index == kPixelYuy2 ? kFourccYuy2 : 0;
+    const std::uint32_t bytes = FrameBytes(format, width, height);
+    const std::uint32_t compression = format == kPixelNv12 ? kFourccNv12 : format == kPixelYuy2 ? kFourccYuy2 : 0;
     FrameBufferRecord record;
     StoreU32Le(&record.bytes[16], bytes);
     StoreU32Le(&record.bytes[68], 40);
     StoreU32Le(&record.bytes[72], width);
     StoreU32Le(&record.bytes[76], height);
     StoreU16Le(&record.bytes[80], 1);
-    StoreU16Le(&record.bytes[82], static_cast<std::uint16_t>(BitsPerPixel(index)));
+    StoreU16Le(&record.bytes[82], static_cast<std::uint16_t>(BitsPerPixel(format)));
     StoreU32Le(&record.bytes[84], compression);
     StoreU32Le(&record.bytes[88], bytes);
     return record;

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "base/byte_order.h"
+#include "media/pixel_format.h"
 
 #include <array>
 #include <cstddef>
@@ -46,11 +47,11 @@ struct FrameBufferRecord {
 // The driver pixel format index (media/pixel_format.h) a record asks for:
 // 32 bits uncompressed is ARGB32, 12-bit NV12 and 16-bit YUY2 are theirs,
 // anything else (32 bits with a FOURCC included) is RGBA32, "nothing usable".
-std::int32_t PixelFormatOf(const FrameBufferRecord& record);
+DriverPixelFormat PixelFormatOf(const FrameBufferRecord& record);
 
-// A complete record for `width` x `height` pictures of format `index`
+// A complete record for `width` x `height` pictures of `format`
 // (ARGB32, NV12 or YUY2), as a camera consumer fills it in: ulBufferSize and
 // biSizeImage are the frame's bytes, biSize 40, biPlanes 1, the rest zero.
-FrameBufferRecord DescribeFormat(std::uint32_t width, std::uint32_t height, std::int32_t index);
+FrameBufferRecord DescribeFormat(std::uint32_t width, std::uint32_t height, DriverPixelFormat format);
 
 } // namespace talvik

@@ -12,12 +12,12 @@ namespace {
 
 // Chroma is shared by two neighbouring pixels of a row in NV12 and YUY2, and
 // by two neighbouring rows in NV12.
-bool EvenColumns(std::int32_t format)
+bool EvenColumns(DriverPixelFormat format)
 {
     return format == kPixelNv12 || format == kPixelYuy2;
 }
 
-bool EvenRows(std::int32_t format)
+bool EvenRows(DriverPixelFormat format)
 {
     return format == kPixelNv12;
 }
@@ -55,7 +55,7 @@ void FillOutside(const PlaneArea& a, const std::uint8_t* pattern, std::size_t n)
 }
 
 // First buffer row of the picture area.
-std::size_t PictureTop(std::int32_t format, std::uint32_t outH, const PictureFit& fit, bool upsideDown)
+std::size_t PictureTop(DriverPixelFormat format, std::uint32_t outH, const PictureFit& fit, bool upsideDown)
 {
     return format == kPixelArgb32 || !upsideDown ? fit.topBar : outH - fit.topBar - fit.scaledHeight;
 }
@@ -106,7 +106,7 @@ void MirrorYuy2Row(std::uint8_t* row, std::uint32_t width)
 } // namespace
 
 PictureFit FitPicture(std::uint32_t inW, std::uint32_t inH, std::uint32_t outW, std::uint32_t outH,
-                      std::int32_t format)
+                      DriverPixelFormat format)
 {
     PictureFit fit;
     const float inRatio = static_cast<float>(inW) / static_cast<float>(inH);
@@ -142,14 +142,14 @@ PictureFit FitPicture(std::uint32_t inW, std::uint32_t inH, std::uint32_t outW, 
     return fit;
 }
 
-bool FrameSizeUsable(std::int32_t format, std::uint32_t outW, std::uint32_t outH)
+bool FrameSizeUsable(DriverPixelFormat format, std::uint32_t outW, std::uint32_t outH)
 {
     if (outW == 0 || outH == 0)
         return false;
     return !(EvenColumns(format) && outW % 2 != 0) && !(EvenRows(format) && outH % 2 != 0);
 }
 
-void PaintBars(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, std::int32_t format,
+void PaintBars(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, DriverPixelFormat format,
                const PictureFit& fit, bool upsideDown)
 {
     const std::size_t top = PictureTop(format, outH, fit, upsideDown);
@@ -157,7 +157,8 @@ void PaintBars(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, std
     const std::size_t w = fit.scaledWidth;
     const std::size_t h = fit.scaledHeight;
     switch (format) {
-    case kPixelArgb32: {
+    case kPixelArgb32:
+    case kPixelBgrx: {
         constexpr std::uint8_t kBlack[] = {0, 0, 0, 0xFF};
         FillOutside({buffer, std::size_t{outW} * 4, outH, side * 4, w * 4, top, h}, kBlack, 4);
         break;
@@ -174,10 +175,13 @@ void PaintBars(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, std
         FillOutside({buffer, std::size_t{outW} * 2, outH, side * 2, w * 2, top, h}, kBlack, 2);
         break;
     }
+    case kPixelRgba32:
+    case kPixelUnsupported:
+        break; // never laid out
     }
 }
 
-Destination PlacePicture(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, std::int32_t format,
+Destination PlacePicture(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, DriverPixelFormat format,
                          const PictureFit& fit, bool upsideDown)
 {
     Destination d;
@@ -185,6 +189,7 @@ Destination PlacePicture(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t
     const std::size_t side = fit.sideBar;
     switch (format) {
     case kPixelArgb32:
+    case kPixelBgrx:
         d.planes[0] = buffer + top * outW * 4 + side * 4;
         d.strides[0] = static_cast<int>(outW * 4);
         break;
@@ -197,20 +202,36 @@ Destination PlacePicture(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t
         d.planes[0] = buffer + top * outW * 2 + side * 2;
         d.strides[0] = static_cast<int>(outW * 2);
         break;
+    case kPixelRgba32:
+    case kPixelUnsupported:
+        break; // never laid out
     }
     return d;
 }
 
-bool SourceReversed(std::int32_t format, bool upsideDown)
+bool SourceReversed(DriverPixelFormat format, bool upsideDown)
 {
     // Bottom-up ARGB32 rows hold an upright picture bottom line first.
     return format == kPixelArgb32 ? !upsideDown : upsideDown;
 }
 
-void MirrorFrame(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, std::int32_t format)
+bool TurnDestination(Destination& d, DriverPixelFormat format, const PictureFit& fit)
+{
+    if (fit.scaledWidth % kScalerStoreWidth != 0 || fit.scaledHeight == 0)
+        return false;
+    const std::ptrdiff_t rows[2] = {fit.scaledHeight, EvenRows(format) ? fit.scaledHeight / 2 : 0};
+    for (int i = 0; i < 2 && d.planes[i] != nullptr; ++i) {
+        d.planes[i] += (rows[i] - 1) * d.strides[i];
+        d.strides[i] = -d.strides[i];
+    }
+    return true;
+}
+
+void MirrorFrame(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, DriverPixelFormat format)
 {
     switch (format) {
     case kPixelArgb32:
+    case kPixelBgrx:
         for (std::uint32_t y = 0; y < outH; ++y)
             MirrorArgbRow(buffer + std::size_t{y} * outW * 4, outW);
         break;
@@ -226,6 +247,9 @@ void MirrorFrame(std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH, s
         for (std::uint32_t y = 0; y < outH; ++y)
             MirrorYuy2Row(buffer + std::size_t{y} * outW * 2, outW);
         break;
+    case kPixelRgba32:
+    case kPixelUnsupported:
+        break; // never laid out
     }
 }
 

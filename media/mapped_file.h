@@ -5,6 +5,7 @@
 // Errors are system codes (errno, or GetLastError() on Windows).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,13 @@ public:
 
     std::uint8_t* data() const { return data_; }
     std::uint64_t size() const { return size_; }
+
+    // Writes `count` bytes at `offset` through the file rather than the
+    // mapping: where another process has cut the file shorter meanwhile,
+    // the write grows it back instead of faulting (Linux), and on Windows,
+    // where a mapped file cannot be cut, it copies into the mapping, within
+    // its size. 0, or the error.
+    std::uint32_t WriteAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count);
 
     // Maps the file again when its size differs from the mapping's. Every
     // pointer into the old mapping is invalid afterwards. 0, or the error

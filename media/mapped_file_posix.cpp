@@ -103,6 +103,22 @@ void MappedFile::Unmap()
     size_ = 0;
 }
 
+std::uint32_t MappedFile::WriteAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = pwrite(handles_->fd, bytes + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return LastError();
+        if (n == 0)
+            return EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 std::uint32_t MappedFile::Refresh()
 {
     struct stat info;

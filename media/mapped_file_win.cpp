@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace talvik {
 
 namespace {
@@ -103,6 +105,16 @@ void MappedFile::Unmap()
     handles_->mapping = nullptr;
     data_ = nullptr;
     size_ = 0;
+}
+
+std::uint32_t MappedFile::WriteAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count)
+{
+    // A file with a mapped view cannot be cut shorter, so the view stays
+    // whole for as long as it is mapped.
+    if (!data_ || offset > size_ || count > size_ - offset)
+        return ERROR_INVALID_PARAMETER;
+    std::memcpy(data_ + offset, bytes, count);
+    return 0;
 }
 
 std::uint32_t MappedFile::Refresh()

@@ -1,5 +1,6 @@
 #include "media/video_decoder.h"
 
+#include "base/orientation.h"
 #include "media/codec_library.h"
 #include "media/pixel_format.h"
 
@@ -16,6 +17,7 @@ namespace talvik {
 namespace {
 
 constexpr const char* kUserDataKey = "userdatapointer";
+constexpr std::int64_t kMaxPicturePixels = 3840 * 2160;
 constexpr int kAgain = AVERROR(EAGAIN);
 
 // The packed-dictionary size type differs between library series (int in
@@ -28,10 +30,11 @@ struct PackedSize<R (*)(D, S*)> {
 };
 using PackedSizeType = PackedSize<decltype(&::av_packet_pack_dictionary)>::type;
 
-AVPixelFormat ScalerFormat(std::int32_t format)
+AVPixelFormat ScalerFormat(DriverPixelFormat format)
 {
     switch (format) {
     case kPixelArgb32:
+    case kPixelBgrx:
         return AV_PIX_FMT_BGRA;
     case kPixelNv12:
         return AV_PIX_FMT_NV12;
@@ -40,9 +43,9 @@ AVPixelFormat ScalerFormat(std::int32_t format)
     }
 }
 
-bool Deliverable(std::int32_t format)
+bool Deliverable(DriverPixelFormat format)
 {
-    return format == kPixelArgb32 || format == kPixelNv12 || format == kPixelYuy2;
+    return format == kPixelArgb32 || format == kPixelBgrx || format == kPixelNv12 || format == kPixelYuy2;
 }
 
 // A picture's planes read bottom line first. False for a format whose
@@ -103,7 +106,10 @@ std::uintptr_t ParseUserData(const char* text)
 
 } // namespace
 
-VideoDecoder::VideoDecoder(CVideoDecoderObserver& observer) : observer_(observer) {}
+VideoDecoder::VideoDecoder(CVideoDecoderObserver& observer, DroppedPictureObserver* dropped)
+    : observer_(observer), dropped_(dropped)
+{
+}
 
 VideoDecoder::~VideoDecoder()
 {
@@ -140,6 +146,10 @@ void VideoDecoder::Init()
         spdlog::error("avcodec_alloc_context3 failed");
         return;
     }
+    // A stream that claims a huge picture would have the decoder allocate
+    // and clear frames of hundreds of megabytes, packet after packet; no
+    // phone streams more than 4K.
+    context_->max_pixels = kMaxPicturePixels;
     if (av.avcodec_open2(context_, codec, nullptr) < 0) {
         spdlog::error("avcodec_open2 failed");
         return;
@@ -255,7 +265,8 @@ void VideoDecoder::CountPicture()
     }
 }
 
-bool VideoDecoder::SetUpScaler(const AVFrame& picture, std::uint32_t outW, std::uint32_t outH, std::int32_t format)
+bool VideoDecoder::SetUpScaler(const AVFrame& picture, std::uint32_t outW, std::uint32_t outH,
+                               DriverPixelFormat format)
 {
     const auto inW = static_cast<std::uint32_t>(picture.width);
     const auto inH = static_cast<std::uint32_t>(picture.height);
@@ -300,36 +311,72 @@ void VideoDecoder::ScaleAndDeliver(const AVFrame& picture, std::uintptr_t userDa
         return;
     std::uint32_t outW = 0;
     std::uint32_t outH = 0;
-    std::int32_t format = kPixelRgba32;
-    std::uint8_t* buffer = observer_.GetFrameBuffer(outW, outH, format);
-    if (!buffer || !Deliverable(format) || !FrameSizeUsable(format, outW, outH))
+    std::int32_t index = kPixelRgba32;
+    std::uint8_t* buffer = observer_.GetFrameBuffer(outW, outH, index);
+    const DriverPixelFormat format = PixelFormatFromIndex(index);
+    if (!buffer || !Scale(picture, buffer, outW, outH, format)) {
+        if (dropped_)
+            dropped_->OnPictureDropped(buffer, userData);
         return;
-    if (!SetUpScaler(picture, outW, outH, format))
-        return;
+    }
+    outputFormat_ = format;
+    observer_.OnFrameReady(buffer, outW, outH, format, userData);
+}
 
-    // The scaler only ever writes rows in buffer order (see PaintBars); a
-    // picture stored the other way up is read bottom line first instead.
-    const bool upsideDown = (flags_ & 1) != 0;
+void VideoDecoder::DeliverRawFrame(const std::uint8_t* data, std::uint32_t width, std::uint32_t height,
+                                   std::uintptr_t userData)
+{
+    if (!CodecLibrariesBound())
+        return;
+    const std::size_t bytes = std::size_t{width} * height * 3 / 2;
+    rawFrame_.resize(bytes + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(rawFrame_.data(), data, bytes);
+    std::memset(rawFrame_.data() + bytes, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    AVFrame picture{};
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    picture.format = AV_PIX_FMT_NV12;
+    if (Codec().av_image_fill_arrays(picture.data, picture.linesize, rawFrame_.data(), AV_PIX_FMT_NV12,
+                                     picture.width, picture.height, 1) < 0) {
+        spdlog::error("av_image_fill_arrays failed");
+        if (dropped_)
+            dropped_->OnPictureDropped(nullptr, userData);
+        return;
+    }
+    ScaleAndDeliver(picture, userData);
+}
+
+bool VideoDecoder::Scale(const AVFrame& picture, std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH,
+                         DriverPixelFormat format)
+{
+    if (!Deliverable(format) || !FrameSizeUsable(format, outW, outH))
+        return false;
+    if (!SetUpScaler(picture, outW, outH, format))
+        return false;
+
+    // The scaler writes rows in buffer order (see PaintBars): a picture
+    // stored the other way up is written through a destination turned
+    // over where that is safe, else read bottom line first.
+    const bool upsideDown = IsUpsideDown(flags_);
     const std::uint8_t* const* source = picture.data;
     const int* sourceStrides = picture.linesize;
     const std::uint8_t* reversed[4];
     int reversedStrides[4];
-    if (SourceReversed(format, upsideDown)) {
+    Destination to = PlacePicture(buffer, outW, outH, format, fit_, upsideDown);
+    if (SourceReversed(format, upsideDown) && !TurnDestination(to, format, fit_)) {
         if (!ReverseSource(picture, reversed, reversedStrides))
-            return;
+            return false;
         source = reversed;
         sourceStrides = reversedStrides;
     }
-    const Destination to = PlacePicture(buffer, outW, outH, format, fit_, upsideDown);
     const int rows =
         Codec().sws_scale(scaler_, source, sourceStrides, 0, static_cast<int>(sourceHeight_), to.planes, to.strides);
     if (rows < 1)
         spdlog::error("sws_scale failed");
     PaintBars(buffer, outW, outH, format, fit_, upsideDown);
-    if (flags_ & 2)
+    if (IsMirrored(flags_))
         MirrorFrame(buffer, outW, outH, format);
-    outputFormat_ = format;
-    observer_.OnFrameReady(buffer, outW, outH, format, userData);
+    return true;
 }
 
 } // namespace talvik

@@ -42,9 +42,22 @@ protected:
     ~CVideoDecoderObserver() = default;
 };
 
+// Told of every picture ScaleAndDeliver drops after asking for a buffer, so
+// that whatever went with it is given back: the buffer GetFrameBuffer handed
+// out (null when it handed out none) and the picture's user data, neither of
+// which reaches OnFrameReady then. Called under the lock, like the observer.
+class DroppedPictureObserver {
+public:
+    virtual void OnPictureDropped(std::uint8_t* buffer, std::uintptr_t userData) = 0;
+
+protected:
+    ~DroppedPictureObserver() = default;
+};
+
 class VideoDecoder {
 public:
-    explicit VideoDecoder(CVideoDecoderObserver& observer);
+    // `dropped`, when given, hears of every picture that is not delivered.
+    explicit VideoDecoder(CVideoDecoderObserver& observer, DroppedPictureObserver* dropped = nullptr);
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
@@ -54,8 +67,9 @@ public:
     void Init();
 
     // Delivers the pictures finished so far (scaled with the previous
-    // packet's flags), then submits one packet. `flags` bit 0 turns the
-    // following pictures upside down, bit 1 mirrors them. `userData` is
+    // packet's flags), then submits one packet. `flags`, the orientation
+    // flags (base/orientation.h), turn the following pictures upside down
+    // and mirror them. `userData` is
     // carried, never read, to the OnFrameReady of the picture decoded from
     // this packet. `data` need not outlive the call.
     void Decode(const std::uint8_t* data, std::uint32_t size, std::uint32_t flags, std::uintptr_t userData);
@@ -65,9 +79,15 @@ public:
 
     // Scales one picture into the observer's buffer and hands it over; uses
     // the flags of the latest Decode. A picture that cannot be scaled (no
-    // buffer, unusable format or size, no scaler) is dropped and
-    // OnFrameReady is not called. Lock() held.
+    // buffer, unusable format or size, no scaler) is dropped: OnFrameReady
+    // is not called, OnPictureDropped is. Lock() held.
     void ScaleAndDeliver(const AVFrame& picture, std::uintptr_t userData);
+
+    // Scales a raw NV12 picture of `width` x `height`, whose bytes `data`
+    // holds (at least width x height x 3 / 2 of them), as ScaleAndDeliver
+    // does a decoded one. Lock() held.
+    void DeliverRawFrame(const std::uint8_t* data, std::uint32_t width, std::uint32_t height,
+                         std::uintptr_t userData);
 
     std::mutex& Lock() { return lock_; }
 
@@ -82,9 +102,14 @@ private:
     void CountPicture();
     // Rebuilds the scaler for the picture and buffer when any of its inputs
     // changed; false when there is no usable scaler.
-    bool SetUpScaler(const AVFrame& picture, std::uint32_t outW, std::uint32_t outH, std::int32_t format);
+    bool SetUpScaler(const AVFrame& picture, std::uint32_t outW, std::uint32_t outH, DriverPixelFormat format);
+
+    // Scales into `buffer`; false when the picture cannot be placed there.
+    bool Scale(const AVFrame& picture, std::uint8_t* buffer, std::uint32_t outW, std::uint32_t outH,
+               DriverPixelFormat format);
 
     CVideoDecoderObserver& observer_;
+    DroppedPictureObserver* dropped_;
     std::uint32_t flags_ = 0;
     AVCodecContext* context_ = nullptr;
     AVFrame* picture_ = nullptr;
@@ -96,10 +121,13 @@ private:
     std::uint32_t outputWidth_ = 0;
     std::uint32_t outputHeight_ = 0;
     std::mutex lock_;
-    std::int32_t outputFormat_ = 3;
+    DriverPixelFormat outputFormat_ = kPixelRgba32;
     // The packet's bytes followed by the zeroed padding the bitstream reader
     // may read past the end; kept from packet to packet.
     std::vector<std::uint8_t> packet_;
+    // A raw picture followed by room for the scaler's wide loads, which
+    // read past the end of its last row: the caller's bytes may end there.
+    std::vector<std::uint8_t> rawFrame_;
     bool ready_ = false;
     // Frame-rate stopwatch; the clock's epoch makes the first picture report.
     std::chrono::steady_clock::time_point rateStart_{};

@@ -2,6 +2,7 @@
 
 #include "base/console_status.h"
 
+#include "media/frame_layout.h"
 #include "media/pixel_format.h"
 
 #include <spdlog/spdlog.h>
@@ -57,11 +58,11 @@ void VideoDriver::Open()
     const std::uint32_t error = device_->Open();
     if (error != 0) {
         spdlog::error("VideoDriver CreateFile failed: {0}", error);
-        ConsoleStatus(fmt::format("camera: none could be opened (error {0})", error));
+        ConsoleFact("camera", fmt::format("camera: none could be opened (error {0})", error));
         state_ = 1;
     } else {
         spdlog::info("VideoDriver loaded");
-        ConsoleStatus("camera: " + device_->Describe());
+        ConsoleFact("camera", "camera: " + device_->Describe());
         state_ = 0;
     }
     frameBuffer_.reset();
@@ -73,13 +74,16 @@ void VideoDriver::Open()
 
 void VideoDriver::Close()
 {
+    if (lent_ != nullptr)
+        device_->ReturnLentBuffer();
+    lent_ = nullptr;
     device_->Close();
     frameBuffer_.reset();
     frameBufferBytes_ = 0;
     frameBufferCapacity_ = 0;
 }
 
-std::uint8_t* VideoDriver::GetOutputBuffer(std::uint32_t& width, std::uint32_t& height, std::int32_t& format)
+std::uint8_t* VideoDriver::GetOutputBuffer(std::uint32_t& width, std::uint32_t& height, DriverPixelFormat& format)
 {
     if (!depthMode())
         return DriverBuffer(width, height, format);
@@ -93,7 +97,7 @@ std::uint8_t* VideoDriver::GetOutputBuffer(std::uint32_t& width, std::uint32_t& 
     return depthBlocks_.back().get();
 }
 
-std::uint8_t* VideoDriver::DriverBuffer(std::uint32_t& width, std::uint32_t& height, std::int32_t& format)
+std::uint8_t* VideoDriver::DriverBuffer(std::uint32_t& width, std::uint32_t& height, DriverPixelFormat& format)
 {
     record_ = FrameBufferRecord{};
     if (state_ != 0)
@@ -110,7 +114,7 @@ std::uint8_t* VideoDriver::DriverBuffer(std::uint32_t& width, std::uint32_t& hei
     // Sizes in 64 bits: a description whose product wraps in 32 bits would
     // otherwise agree with a tiny ulBufferSize and get a tiny buffer for a
     // huge picture.
-    const std::int32_t index = PixelFormatOf(record_);
+    const DriverPixelFormat index = PixelFormatOf(record_);
     const std::uint64_t picture =
         record_.biSizeImage() != 0 ? record_.biSizeImage() : std::uint64_t{record_.biBitCount() / 8u} * h * w;
     const std::uint64_t frame = std::uint64_t{BitsPerPixel(index)} * w * h / 8;
@@ -123,39 +127,73 @@ std::uint8_t* VideoDriver::DriverBuffer(std::uint32_t& width, std::uint32_t& hei
     }
     pictureSize_ = static_cast<std::uint32_t>(picture);
 
-    const auto bufferBytes = static_cast<std::uint32_t>(frame);
-    if (bufferBytes != frameBufferBytes_ || !frameBuffer_) {
-        frameBuffer_.reset();
-        frameBufferBytes_ = 0;
-        frameBufferCapacity_ = 0;
-        const std::uint64_t capacity =
-            std::max<std::uint64_t>(std::uint64_t{BitsPerPixel(index)} * RoundUpToEven(w) * RoundUpToEven(h) / 8, 1);
-        frameBuffer_.reset(new (std::nothrow) std::uint8_t[capacity]);
-        if (!frameBuffer_) {
-            spdlog::error("VideoDriver could not allocate a frame buffer of {0} bytes", capacity);
-            return nullptr;
-        }
-        frameBufferBytes_ = bufferBytes;
-        frameBufferCapacity_ = capacity;
-    }
+    // Room for even dimensions, since the scaler writes whole chroma pairs
+    // (an odd NV12 or YUY2 size would otherwise overrun by part of a row),
+    // and for the scaler's slack.
+    const std::uint64_t capacity = std::uint64_t{BitsPerPixel(index)} * RoundUpToEven(w) * RoundUpToEven(h) / 8;
+    // One lent at a time: a buffer still out (overlapping use, which the
+    // reference count reports) keeps the next picture to the frame buffer.
+    std::uint8_t* buffer = nullptr;
+    if (lent_ == nullptr)
+        buffer = lent_ = device_->LendFrameBuffer(capacity + kScalerSlackBytes);
+    if (buffer == nullptr && (buffer = FrameBuffer(static_cast<std::uint32_t>(frame), capacity)) == nullptr)
+        return nullptr;
 
     if (referenceCount_ != 0)
         spdlog::error("Videodriver GetOutputBuffer reference count");
     ++referenceCount_;
     width = w;
     height = h;
-    format = index;
+    format = index == kPixelArgb32 && device_->TopDownRows() ? kPixelBgrx : index;
+    return buffer;
+}
+
+std::uint8_t* VideoDriver::FrameBuffer(std::uint32_t bufferBytes, std::uint64_t capacity)
+{
+    if (bufferBytes == frameBufferBytes_ && frameBuffer_)
+        return frameBuffer_.get();
+    frameBuffer_.reset();
+    frameBufferBytes_ = 0;
+    frameBufferCapacity_ = 0;
+    frameBuffer_.reset(new (std::nothrow) std::uint8_t[capacity + kScalerSlackBytes]);
+    if (!frameBuffer_) {
+        spdlog::error("VideoDriver could not allocate a frame buffer of {0} bytes", capacity);
+        return nullptr;
+    }
+    frameBufferBytes_ = bufferBytes;
+    frameBufferCapacity_ = capacity;
     return frameBuffer_.get();
+}
+
+std::vector<std::unique_ptr<std::uint8_t[]>>::iterator VideoDriver::DepthBlock(const std::uint8_t* buffer)
+{
+    return std::find_if(depthBlocks_.begin(), depthBlocks_.end(),
+                        [buffer](const auto& candidate) { return candidate.get() == buffer; });
 }
 
 void VideoDriver::CommitOutputBuffer(std::uint8_t* buffer, std::uint32_t byteCount)
 {
-    auto block = std::find_if(depthBlocks_.begin(), depthBlocks_.end(),
-                              [buffer](const auto& candidate) { return candidate.get() == buffer; });
+    auto block = DepthBlock(buffer);
     if (block != depthBlocks_.end())
         CommitDepth(block);
+    else if (buffer && buffer == lent_)
+        CommitLent(byteCount);
     else if (buffer && buffer == frameBuffer_.get())
         CommitToDevice(buffer, byteCount);
+}
+
+void VideoDriver::ReturnOutputBuffer(std::uint8_t* buffer)
+{
+    auto block = DepthBlock(buffer);
+    if (block != depthBlocks_.end()) {
+        depthBlocks_.erase(block);
+    } else if (buffer && buffer == lent_) {
+        device_->ReturnLentBuffer();
+        lent_ = nullptr;
+        --referenceCount_;
+    } else if (buffer && buffer == frameBuffer_.get() && referenceCount_ > 0) {
+        --referenceCount_;
+    }
 }
 
 void VideoDriver::CommitDepth(std::vector<std::unique_ptr<std::uint8_t[]>>::iterator block)
@@ -163,6 +201,20 @@ void VideoDriver::CommitDepth(std::vector<std::unique_ptr<std::uint8_t[]>>::iter
     if (!depthObjects_)
         depthObjects_ = std::make_unique<DepthObjects>();
     depthBlocks_.erase(block);
+}
+
+void VideoDriver::CommitLent(std::uint32_t byteCount)
+{
+    lent_ = nullptr;
+    if (byteCount != pictureSize_) {
+        spdlog::error("CommitOutputBuffer wrong buffer size {0}, expected {1}", byteCount, pictureSize_);
+        device_->ReturnLentBuffer();
+    } else if (const std::uint32_t error = device_->CommitLentBuffer(pictureSize_, record_); error != 0) {
+        LogCommitFailure(error);
+    }
+    if (referenceCount_ != 1)
+        spdlog::error("Videodriver GetOutputBuffer reference count");
+    --referenceCount_;
 }
 
 void VideoDriver::CommitToDevice(std::uint8_t* buffer, std::uint32_t byteCount)

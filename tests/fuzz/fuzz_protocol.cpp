@@ -32,7 +32,7 @@ struct Outcome {
 // manager resets it before each session: allocating the receive buffer anew
 // for every input would cost more than parsing it.
 struct Harness {
-    RecordingSession session{ConnectionState::Idle};
+    RecordingSession session{ConnectionState::kIdle};
     MessageParser parser{session, session};
 
     template <typename NextPiece>
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     if (size < 5)
         return 0;
-    const ConnectionState initial = (data[0] & 1) ? ConnectionState::UsbConnecting : ConnectionState::WifiConnecting;
+    const ConnectionState initial = (data[0] & 1) ? ConnectionState::kUsbConnecting : ConnectionState::kWifiConnecting;
     const uint32_t maxPiece = 1u << ((data[0] >> 1) & 15);
     std::minstd_rand cuts(data[1] | data[2] << 8 | data[3] << 16 | static_cast<uint32_t>(data[4]) << 24);
     const uint8_t* stream = data + 5;

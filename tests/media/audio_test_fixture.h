@@ -6,6 +6,7 @@
 #include "media/codec_library.h"
 #include "tests/support/fake_config_store.h"
 #include "tests/support/log_recorder.h"
+#include "tests/support/skip.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ protected:
     {
         config.SetString(kUninstallKey, kUninstallValue, std::string(TALVIK_TEST_CODEC_DIR) + "uninstall.exe");
         if (!LoadCodecLibraries(config))
-            GTEST_SKIP() << "the codec libraries in " << TALVIK_TEST_CODEC_DIR << " are not built";
+            TALVIK_SKIP_MISSING() << "the codec libraries in " << TALVIK_TEST_CODEC_DIR << " are not built";
     }
     void TearDown() override { UnloadCodecLibraries(); }
 

@@ -7,6 +7,7 @@
 #include "tests/support/helper_process.h"
 #include "tests/support/pulse_audio_posix.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/skip.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,7 +56,7 @@ private:
     std::optional<std::string> savedRuntime_;
 };
 
-TEST_F(AudioDevicePosixTest, RingFileWrapsKeepsItsPositionAcrossOpensAndLeavesForeignFilesAlone)
+TEST_F(AudioDevicePosixTest, the_ring_file_wraps_keeps_its_position_across_opens_and_leaves_foreign_files_alone)
 {
     TempDir run;
     SetRuntimeDir(run.path());
@@ -87,7 +88,7 @@ TEST_F(AudioDevicePosixTest, RingFileWrapsKeepsItsPositionAcrossOpensAndLeavesFo
     EXPECT_TRUE(log.Has("error: AudioDriver CreateFile failed: 22"));
 }
 
-TEST_F(AudioDevicePosixTest, FullFifoDropsWithCountedWarningsAndAReplacedFifoIsTaken)
+TEST_F(AudioDevicePosixTest, a_full_fifo_drops_with_counted_warnings_and_a_replaced_fifo_is_taken)
 {
     TempDir dir;
     const std::string path = dir.File("mic");
@@ -120,11 +121,11 @@ TEST_F(AudioDevicePosixTest, FullFifoDropsWithCountedWarningsAndAReplacedFifoIsT
     EXPECT_EQ(got, (Bytes{1, 2, 1, 2, 3, 4, 3, 4}));
 }
 
-TEST_F(AudioDevicePosixTest, PulseAudioPipeSourceRecordsTheBlockBitExact)
+TEST_F(AudioDevicePosixTest, the_pulse_audio_pipe_source_records_the_block_bit_exact)
 {
     test::PulseAudio pulse;
     if (const std::string skipReason = pulse.Start(); !skipReason.empty())
-        GTEST_SKIP() << skipReason;
+        TALVIK_SKIP_MISSING() << skipReason;
 
     // The service usually starts before the sound server makes the FIFO.
     const std::string fifo = pulse.dir.File("talvik-mic");

@@ -13,7 +13,7 @@
 namespace talvik {
 namespace {
 
-TEST(AudioDeviceWin, WithoutTheDriverTheOpenFailsAndTheServiceGoesOn)
+TEST(audio_device_win, without_the_driver_the_open_fails_and_the_service_goes_on)
 {
     // The engine's thread has COM; so has this one.
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));

@@ -45,7 +45,7 @@ Bytes Ramp(std::size_t count)
     return bytes;
 }
 
-TEST_F(AudioDriverTest, WritesEachSampleTwiceInWritesOfAtMost1024Frames)
+TEST_F(AudioDriverTest, each_sample_is_written_twice_in_writes_of_at_most_1024_frames)
 {
     struct Case {
         const char* name;
@@ -84,7 +84,7 @@ TEST_F(AudioDriverTest, WritesEachSampleTwiceInWritesOfAtMost1024Frames)
     EXPECT_EQ(log.Count("info: AudioDriver loaded"), 6);
 }
 
-TEST_F(AudioDriverTest, AFailedOpenIsLoggedOnceAndRefusesEveryBlockQuietly)
+TEST_F(AudioDriverTest, a_failed_open_is_logged_once_and_every_block_is_refused_quietly)
 {
     AudioDriver driver({nullptr, 2});
     const Bytes block = Ramp(8);

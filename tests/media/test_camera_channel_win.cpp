@@ -18,7 +18,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(CameraChannelWin, MissingDriverLeavesTheClientUnusable)
+TEST(camera_channel_win, a_missing_driver_leaves_the_client_unusable)
 {
     test::LogRecorder log;
     test::FakeConfigStore config;
@@ -28,11 +28,11 @@ TEST(CameraChannelWin, MissingDriverLeavesTheClientUnusable)
     EXPECT_THAT(log.Lines(), ElementsAre("error: VideoDriver device path not found",
                                          "error: VideoDriver CreateFile failed: 3")); // ERROR_PATH_NOT_FOUND
     std::uint32_t w, h;
-    std::int32_t f;
+    DriverPixelFormat f;
     EXPECT_EQ(driver.GetOutputBuffer(w, h, f), nullptr);
 }
 
-TEST(CameraChannelWin, ConfiguredCameraFileReceivesThePictures)
+TEST(camera_channel_win, a_configured_camera_file_receives_the_pictures)
 {
     test::TempDir dir;
     test::FakeConfigStore config;
@@ -41,7 +41,7 @@ TEST(CameraChannelWin, ConfiguredCameraFileReceivesThePictures)
     driver.Open();
     ASSERT_EQ(driver.state(), 0);
     std::uint32_t w = 0, h = 0;
-    std::int32_t f = -1;
+    DriverPixelFormat f = kPixelUnsupported;
     std::uint8_t* buffer = driver.GetOutputBuffer(w, h, f);
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(w, 1280u);

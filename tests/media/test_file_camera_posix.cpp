@@ -49,7 +49,7 @@ int Quadrant(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h)
 }
 
 // Writes the test picture into `buffer` in the camera's layout of `format`.
-void PaintQuadrants(std::uint8_t* buffer, std::uint32_t w, std::uint32_t h, std::int32_t format)
+void PaintQuadrants(std::uint8_t* buffer, std::uint32_t w, std::uint32_t h, DriverPixelFormat format)
 {
     for (std::uint32_t y = 0; y < h; ++y)
         for (std::uint32_t x = 0; x < w; ++x) {
@@ -121,7 +121,7 @@ protected:
     test::LogRecorder log_;
 };
 
-TEST_F(FileCameraTest, CamviewSavesTheCommittedPictureInEachFormat)
+TEST_F(FileCameraTest, camview_saves_the_committed_picture_in_each_format)
 {
     VideoDriver driver(MakeCameraChannel(config_));
     driver.Open();
@@ -138,7 +138,7 @@ TEST_F(FileCameraTest, CamviewSavesTheCommittedPictureInEachFormat)
         std::optional<int> exit;
         for (int i = 0; i < 500 && !(exit = snapshot.Wait(20ms)); ++i) {
             std::uint32_t w = 0, h = 0;
-            std::int32_t f = -1;
+            DriverPixelFormat f = kPixelUnsupported;
             std::uint8_t* buffer = driver.GetOutputBuffer(w, h, f);
             ASSERT_NE(buffer, nullptr);
             ASSERT_EQ(w, 64u);
@@ -176,14 +176,34 @@ void Poke(const std::string& path, off_t offset, std::uint32_t value)
     close(fd);
 }
 
-TEST_F(FileCameraTest, HostileFilesNeverLeadOutsideTheMapping)
+TEST_F(FileCameraTest, camview_waits_out_a_picture_being_written_instead_of_saying_there_is_none)
+{
+    VideoDriver driver(MakeCameraChannel(config_));
+    driver.Open();
+    ASSERT_EQ(driver.state(), 0);
+    std::uint32_t w = 0, h = 0;
+    DriverPixelFormat f = kPixelUnsupported;
+    std::uint8_t* buffer = driver.GetOutputBuffer(w, h, f);
+    ASSERT_NE(buffer, nullptr);
+    driver.CommitOutputBuffer(buffer, FrameBytes(f, w, h));
+    // An odd commit sequence (offset 20): the next picture is being written
+    // as camview starts, and is committed half a second later.
+    Poke(cameraPath_, 20, 3);
+    test::HelperProcess camview(test::SiblingProgram("camview"), {}, {"XDG_RUNTIME_DIR=" + dir_.path()});
+    std::this_thread::sleep_for(500ms);
+    Poke(cameraPath_, 20, 4);
+    ASSERT_EQ(camview.Wait(10s), 0) << camview.Output();
+    EXPECT_THAT(camview.Output(), HasSubstr("last picture: 1280x720 NV12 (1382400 bytes), "));
+}
+
+TEST_F(FileCameraTest, hostile_files_never_lead_outside_the_mapping)
 {
     VideoDriver driver(MakeCameraChannel(config_));
     driver.Open();
     ASSERT_EQ(driver.state(), 0);
     log_.Clear();
     std::uint32_t w, h;
-    std::int32_t f;
+    DriverPixelFormat f;
 
     // A request for more than the file holds: 1920x1080 ARGB32 claimed
     // consistently (ulBufferSize, width, height, bits, compression, size).
@@ -225,24 +245,75 @@ TEST_F(FileCameraTest, HostileFilesNeverLeadOutsideTheMapping)
     EXPECT_THAT(log_.Lines(), ElementsAre("error: Camera file " + dir_.File("not-a-camera") + " has no camera header",
                                           "error: VideoDriver CreateFile failed: 8"));
 
-    // Without a runtime directory there is no default camera.
+    // Without a runtime directory there is no default camera: neither
+    // XDG_RUNTIME_DIR nor a private directory (whose cache directory is a
+    // file here). Where the login manager made /run/user/<uid>, that one is
+    // the runtime directory and there is nothing to check.
+    if (access(("/run/user/" + std::to_string(geteuid())).c_str(), F_OK) == 0)
+        return;
     log_.Clear();
     unsetenv("XDG_RUNTIME_DIR");
+    test::WriteFile(dir_.File("not-a-directory"), "x");
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const std::optional<std::string> savedCache = cache ? std::optional<std::string>(cache) : std::nullopt;
+    setenv("XDG_CACHE_HOME", dir_.File("not-a-directory").c_str(), 1);
     test::FakeConfigStore fileCamera;
     fileCamera.SetString("Software\\Talvik\\Vidrelo", "Camera", "file");
     VideoDriver none(MakeCameraChannel(fileCamera));
     none.Open();
     EXPECT_THAT(log_.Lines(),
                 ElementsAre("error: VideoDriver device path not found", "error: VideoDriver CreateFile failed: 2"));
+    if (savedCache)
+        setenv("XDG_CACHE_HOME", savedCache->c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
 }
 
-TEST_F(FileCameraTest, RequestsRewrittenWhileReadAreNeverTorn)
+// A consumer that cuts the file back to its header while pictures are
+// copied in must not fault the service (a copy through the mapping would
+// meet SIGBUS): the pictures that find no room are refused, the others grow
+// the file back, and once it stops the pictures arrive whole again.
+TEST_F(FileCameraTest, a_file_cut_shorter_while_pictures_are_written_faults_nothing)
+{
+    VideoDriver driver(MakeCameraChannel(config_));
+    driver.Open();
+    ASSERT_EQ(driver.state(), 0);
+    std::atomic<bool> cutting{true};
+    std::thread consumer([&] {
+        while (cutting.load())
+            truncate(cameraPath_.c_str(), 4096);
+    });
+    std::uint32_t w = 0, h = 0;
+    DriverPixelFormat f = kPixelUnsupported;
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(truncate(cameraPath_.c_str(), 4096 + 1382400), 0);
+        if (std::uint8_t* buffer = driver.GetOutputBuffer(w, h, f)) {
+            std::memset(buffer, i & 0xFF, 1382400);
+            driver.CommitOutputBuffer(buffer, 1382400);
+        }
+    }
+    cutting = false;
+    consumer.join();
+
+    ASSERT_EQ(truncate(cameraPath_.c_str(), 4096 + 1382400), 0);
+    std::uint8_t* buffer = driver.GetOutputBuffer(w, h, f);
+    ASSERT_NE(buffer, nullptr);
+    PaintQuadrants(buffer, w, h, f);
+    const std::vector<std::uint8_t> picture(buffer, buffer + 1382400);
+    driver.CommitOutputBuffer(buffer, 1382400);
+    const std::string file = test::ReadFile(cameraPath_);
+    ASSERT_EQ(file.size(), 4096u + 1382400);
+    EXPECT_EQ(file.compare(4096, 1382400, reinterpret_cast<const char*>(picture.data()), picture.size()), 0);
+    EXPECT_EQ(LoadU32Le(reinterpret_cast<const std::uint8_t*>(file.data()) + 20) % 2, 0u);
+}
+
+TEST_F(FileCameraTest, requests_rewritten_while_read_are_never_torn)
 {
     std::unique_ptr<DeviceChannel> camera = MakeCameraChannel(config_);
     ASSERT_TRUE(camera->FindDevicePath());
     ASSERT_EQ(camera->Open(), 0u);
 
-    const FrameBufferRecord small = DescribeFormat(320, 240, 1), large = DescribeFormat(640, 480, 2);
+    const FrameBufferRecord small = DescribeFormat(320, 240, kPixelNv12), large = DescribeFormat(640, 480, kPixelYuy2);
     std::uint32_t error = 0;
     std::unique_ptr<MappedFile> consumer = MappedFile::Open(cameraPath_, error);
     ASSERT_TRUE(consumer);

@@ -6,6 +6,7 @@
 #include "media/video_decoder.h"
 
 #include "base/config.h"
+#include "base/orientation.h"
 #include "media/codec_library.h"
 #include "media/pixel_format.h"
 #include "tests/support/fake_config_store.h"
@@ -32,7 +33,7 @@ std::vector<Bytes> ReadUnits(const std::string& name)
 struct Frame {
     Bytes pixels;
     std::uint32_t width, height;
-    std::int32_t format;
+    DriverPixelFormat format;
     std::uintptr_t userData;
 };
 
@@ -44,7 +45,7 @@ public:
     static constexpr std::size_t kGuard = 64;
     static constexpr std::uint8_t kStray = 0x5A;
 
-    RecordingObserver(std::uint32_t width, std::uint32_t height, std::int32_t format)
+    RecordingObserver(std::uint32_t width, std::uint32_t height, DriverPixelFormat format)
         : width_(width), height_(height), format_(format),
           buffer_(FrameBytes(format, width, height) + 2 * kGuard, kStray)
     {
@@ -62,11 +63,11 @@ public:
     void OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height, std::int32_t format,
                       std::uintptr_t userData) override
     {
-        const std::size_t bytes = FrameBytes(format, width, height);
+        const std::size_t bytes = FrameBytes(PixelFormatFromIndex(format), width, height);
         EXPECT_EQ(buffer, buffer_.data() + kGuard);
         for (std::size_t i = 0; i < kGuard; ++i)
             ASSERT_TRUE(buffer_[i] == kStray && buffer_[kGuard + bytes + i] == kStray) << "guard byte " << i;
-        frames.push_back({Bytes(buffer, buffer + bytes), width, height, format, userData});
+        frames.push_back({Bytes(buffer, buffer + bytes), width, height, PixelFormatFromIndex(format), userData});
     }
 
     std::vector<Frame> frames;
@@ -79,8 +80,8 @@ private:
 };
 
 // What a pixel at display position (x, y), top row first, holds: R, G, B for
-// ARGB32 (whose rows are stored bottom-up), Y, U, V otherwise; and ARGB32's
-// alpha byte (255 for the YUV formats).
+// ARGB32 (whose rows are stored bottom-up) and BGRx, Y, U, V otherwise; and
+// the 32-bit formats' alpha byte (255 for the YUV formats).
 struct Pixel {
     int c[3];
     int alpha;
@@ -91,8 +92,10 @@ Pixel PixelAt(const Frame& f, std::uint32_t x, std::uint32_t y)
 {
     const std::uint8_t* p = f.pixels.data();
     switch (f.format) {
-    case kPixelArgb32: {
-        const std::uint8_t* px = p + (std::size_t{f.height - 1 - y} * f.width + x) * 4;
+    case kPixelArgb32:
+    case kPixelBgrx: {
+        const std::uint32_t row = f.format == kPixelArgb32 ? f.height - 1 - y : y;
+        const std::uint8_t* px = p + (std::size_t{row} * f.width + x) * 4;
         return {{px[2], px[1], px[0]}, px[3]};
     }
     case kPixelNv12: {
@@ -131,7 +134,7 @@ struct Rect {
 // `flipped` and left with right when `mirrored`.
 void ExpectPicture(const Frame& f, const Rect& picture, bool flipped, bool mirrored)
 {
-    const bool rgb = f.format == kPixelArgb32;
+    const bool rgb = f.format == kPixelArgb32 || f.format == kPixelBgrx;
     int wrongBars = 0;
     for (std::uint32_t y = 0; y < f.height; ++y)
         for (std::uint32_t x = 0; x < f.width; ++x) {
@@ -185,19 +188,18 @@ protected:
     test::LogRecorder log;
 };
 
-constexpr const char* kFormatNames[] = {"ARGB32", "NV12", "YUY2"};
 
-TEST_F(VideoDecoderTest, ScalesEveryGeometryAndOrientationIntoEachFormat)
+TEST_F(VideoDecoderTest, every_geometry_and_orientation_is_scaled_into_each_format)
 {
     struct Case {
         std::uint32_t inW, inH, outW, outH;
-        std::vector<std::int32_t> formats;
+        std::vector<DriverPixelFormat> formats;
         // The picture inside the buffer and the bars above it (in the
         // buffer's row order) and left of it.
         std::uint32_t scaledW, scaledH, sideBar, topBar;
         std::vector<std::string> sizeLines;
     };
-    const std::vector<std::int32_t> all = {kPixelArgb32, kPixelNv12, kPixelYuy2};
+    const std::vector<DriverPixelFormat> all = {kPixelArgb32, kPixelBgrx, kPixelNv12, kPixelYuy2};
     const Case cases[] = {
         {1280, 720, 640, 480, all, 640, 360, 0, 60,
          {"info: decoder output size 1280 x 720 will be scaled to 640 x 360 as driver requires 640 x 480",
@@ -210,7 +212,7 @@ TEST_F(VideoDecoderTest, ScalesEveryGeometryAndOrientationIntoEachFormat)
         {1280, 720, 1366, 768, all, 1366, 768, 0, 0, {}},
         // Odd bars stay where they fall in ARGB32 and YUY2 rows; NV12 keeps
         // its chroma rows whole.
-        {1280, 720, 720, 576, {kPixelArgb32, kPixelYuy2}, 720, 405, 0, 85,
+        {1280, 720, 720, 576, {kPixelArgb32, kPixelBgrx, kPixelYuy2}, 720, 405, 0, 85,
          {"info: decoder output size 1280 x 720 will be scaled to 720 x 405 as driver requires 720 x 576",
           "info: output image will have black bars of 85 pixels on top and bottom"}},
         {1280, 720, 720, 576, {kPixelNv12}, 720, 404, 0, 86,
@@ -221,9 +223,9 @@ TEST_F(VideoDecoderTest, ScalesEveryGeometryAndOrientationIntoEachFormat)
         const auto units =
             ReadUnits("quadrants-" + std::to_string(c.inW) + "x" + std::to_string(c.inH) + ".h264units");
         ASSERT_EQ(units.size(), 2u);
-        for (const std::int32_t format : c.formats) {
+        for (const DriverPixelFormat format : c.formats) {
             SCOPED_TRACE(std::to_string(c.inW) + "x" + std::to_string(c.inH) + " into " + std::to_string(c.outW) +
-                         "x" + std::to_string(c.outH) + " " + kFormatNames[format]);
+                         "x" + std::to_string(c.outH) + " " + PixelFormatName(format));
             log.Clear();
             RecordingObserver camera(c.outW, c.outH, format);
             VideoDecoder decoder(camera);
@@ -233,10 +235,10 @@ TEST_F(VideoDecoderTest, ScalesEveryGeometryAndOrientationIntoEachFormat)
                 camera.frames.clear();
                 DecodeAll(decoder, units, flags);
                 ASSERT_EQ(camera.frames.size(), 2u) << "flags " << flags;
-                const bool flipped = flags & 1;
-                const bool mirrored = flags & 2;
+                const bool flipped = IsUpsideDown(flags);
+                const bool mirrored = IsMirrored(flags);
                 // ARGB32's bottom-up rows put the top bar at the bottom, and
-                // its picture keeps its rows when turned over; the YUV
+                // its picture keeps its rows when turned over; the top-down
                 // layouts turn over the whole buffer.
                 const std::uint32_t farTop = c.outH - c.topBar - c.scaledH;
                 const Rect picture{mirrored ? c.outW - c.sideBar - c.scaledW : c.sideBar,
@@ -260,7 +262,7 @@ TEST_F(VideoDecoderTest, ScalesEveryGeometryAndOrientationIntoEachFormat)
                 EXPECT_EQ(differences, 0);
             }
             EXPECT_EQ(decoder.SourceWidth(), c.inW);
-            EXPECT_EQ(log.Count("info: sws configured to " + std::string(kFormatNames[format]) + ": input = " +
+            EXPECT_EQ(log.Count("info: sws configured to " + std::string(PixelFormatName(format)) + ": input = " +
                                 std::to_string(c.inW) + " x " + std::to_string(c.inH) + ", output = " +
                                 std::to_string(c.scaledW) + " x " + std::to_string(c.scaledH)),
                       1);
@@ -274,7 +276,7 @@ TEST_F(VideoDecoderTest, ScalesEveryGeometryAndOrientationIntoEachFormat)
     }
 }
 
-TEST_F(VideoDecoderTest, UserDataTravelsWithThePictureOfItsPacket)
+TEST_F(VideoDecoderTest, user_data_travels_with_the_picture_of_its_packet)
 {
     const auto units = ReadUnits("quadrants-640x480.h264units");
     RecordingObserver camera(640, 480, kPixelNv12);
@@ -287,13 +289,13 @@ TEST_F(VideoDecoderTest, UserDataTravelsWithThePictureOfItsPacket)
     EXPECT_EQ(camera.frames[1].userData, 0u);
 }
 
-TEST_F(VideoDecoderTest, PicturesWithoutAUsableBufferAreDropped)
+TEST_F(VideoDecoderTest, pictures_without_a_usable_buffer_are_dropped)
 {
     const auto units = ReadUnits("quadrants-640x480.h264units");
     struct Case {
         const char* what;
         std::uint32_t width, height;
-        std::int32_t format;
+        DriverPixelFormat format;
         bool handOut;
     } cases[] = {
         {"no buffer", 640, 480, kPixelArgb32, false},
@@ -314,7 +316,7 @@ TEST_F(VideoDecoderTest, PicturesWithoutAUsableBufferAreDropped)
     }
 }
 
-TEST_F(VideoDecoderTest, RefusesWorkQuietlyWithoutCodecLibraries)
+TEST_F(VideoDecoderTest, without_codec_libraries_work_is_refused_quietly)
 {
     const auto units = ReadUnits("quadrants-640x480.h264units");
     RecordingObserver camera(640, 480, kPixelArgb32);

@@ -28,6 +28,10 @@ struct DeviceScript {
     std::vector<std::string> calls;
     std::vector<std::uint32_t> writeSizes;
     std::vector<FrameBufferRecord> committed;
+    // A lending device, its memory (none free when empty) and row order.
+    bool lends = false;
+    std::vector<std::uint8_t> lendable;
+    bool topDown = false;
 };
 
 class ScriptedDevice : public DeviceChannel {
@@ -54,6 +58,21 @@ public:
         s_.committed.push_back(record);
         return s_.commitError;
     }
+    std::uint8_t* LendFrameBuffer(std::uint64_t bytes) override
+    {
+        if (!s_.lends)
+            return nullptr;
+        s_.calls.push_back("lend " + std::to_string(bytes));
+        return s_.lendable.empty() ? nullptr : s_.lendable.data();
+    }
+    std::uint32_t CommitLentBuffer(std::uint32_t bytes, FrameBufferRecord& record) override
+    {
+        s_.calls.push_back("commit lent " + std::to_string(bytes));
+        s_.committed.push_back(record);
+        return s_.commitError;
+    }
+    void ReturnLentBuffer() override { s_.calls.push_back("give back"); }
+    bool TopDownRows() const override { return s_.topDown; }
     void Close() override {}
 
 private:
@@ -99,7 +118,7 @@ protected:
     std::unique_ptr<VideoDriver> driver_;
 };
 
-TEST_F(VideoDriverTest, RecordCases)
+TEST_F(VideoDriverTest, each_frame_buffer_description_gives_its_buffer_format_or_none)
 {
     const std::string mismatch = "error: Warning: kernel buffer size mismatches picture size calculated by "
                                  "demensions! frame.ulBufferSize = ";
@@ -133,7 +152,7 @@ TEST_F(VideoDriverTest, RecordCases)
         script_.record = c.record;
         VideoDriver& driver = Opened();
         std::uint32_t width = 0, height = 0;
-        std::int32_t format = -1;
+        DriverPixelFormat format = kPixelUnsupported;
         std::uint8_t* buffer = driver.GetOutputBuffer(width, height, format);
         ASSERT_EQ(buffer != nullptr, c.handedOut);
         if (buffer) {
@@ -158,12 +177,12 @@ TEST_F(VideoDriverTest, RecordCases)
     }
 }
 
-TEST_F(VideoDriverTest, BufferCycleReusesTheBufferAndCountsReferences)
+TEST_F(VideoDriverTest, the_buffer_cycle_reuses_the_buffer_and_counts_references)
 {
     script_.record = Record(614400, 640, 480, 16, kYuy2, 0);
     VideoDriver& driver = Opened();
     std::uint32_t w, h;
-    std::int32_t f;
+    DriverPixelFormat f;
     std::uint8_t* first = driver.GetOutputBuffer(w, h, f);
     driver.CommitOutputBuffer(first, 614400);
     EXPECT_EQ(driver.GetOutputBuffer(w, h, f), first);
@@ -188,7 +207,7 @@ TEST_F(VideoDriverTest, BufferCycleReusesTheBufferAndCountsReferences)
     EXPECT_EQ(driver.state(), 0);
 }
 
-TEST_F(VideoDriverTest, DeviceFailuresAreLoggedAndLowerTheCount)
+TEST_F(VideoDriverTest, device_failures_are_logged_and_lower_the_count)
 {
     struct Case {
         std::uint32_t writeError, commitError;
@@ -210,7 +229,7 @@ TEST_F(VideoDriverTest, DeviceFailuresAreLoggedAndLowerTheCount)
         script_.commitError = c.commitError;
         VideoDriver& driver = Opened();
         std::uint32_t w, h;
-        std::int32_t f;
+        DriverPixelFormat f;
         driver.CommitOutputBuffer(driver.GetOutputBuffer(w, h, f), 3686400);
         EXPECT_EQ(script_.calls, c.calls);
         EXPECT_THAT(log_.Lines(), ElementsAre(c.line));
@@ -220,7 +239,60 @@ TEST_F(VideoDriverTest, DeviceFailuresAreLoggedAndLowerTheCount)
     }
 }
 
-TEST_F(VideoDriverTest, OpenSequence)
+// A buffer whose picture was dropped goes back without a device call: the
+// count falls (no line at the next request) and a depth block is freed.
+TEST_F(VideoDriverTest, buffers_given_back_reach_no_device)
+{
+    script_.record = Record(614400, 640, 480, 16, kYuy2, 0);
+    VideoDriver& driver = Opened();
+    std::uint32_t w, h;
+    DriverPixelFormat f;
+    driver.ReturnOutputBuffer(driver.GetOutputBuffer(w, h, f));
+    EXPECT_NE(driver.GetOutputBuffer(w, h, f), nullptr);
+    EXPECT_THAT(script_.calls, ElementsAre("get", "get"));
+    EXPECT_THAT(log_.Lines(), IsEmpty());
+
+    driver.SetDepthMode(true);
+    std::uint8_t* depth = driver.GetOutputBuffer(w, h, f);
+    EXPECT_EQ(driver.depthBlocksOut(), 1u);
+    driver.ReturnOutputBuffer(depth);
+    EXPECT_EQ(driver.depthBlocksOut(), 0u);
+    EXPECT_THAT(script_.calls, ElementsAre("get", "get"));
+}
+
+// A device that lends its memory gets the picture made there, committed or
+// given back without a write; one that has none free gets a write.
+TEST_F(VideoDriverTest, a_lending_device_gets_pictures_made_in_its_memory)
+{
+    script_.record = Record(3686400, 1280, 720, 32, 0, 0);
+    script_.lends = true;
+    script_.lendable.resize(3686400 + 64);
+    script_.topDown = true;
+    VideoDriver& driver = Opened();
+    std::uint32_t w, h;
+    DriverPixelFormat f;
+    std::uint8_t* lent = driver.GetOutputBuffer(w, h, f);
+    EXPECT_EQ(lent, script_.lendable.data());
+    EXPECT_EQ(f, kPixelBgrx);
+    driver.CommitOutputBuffer(lent, 3686400);
+    driver.ReturnOutputBuffer(driver.GetOutputBuffer(w, h, f));
+    EXPECT_THAT(script_.calls, ElementsAre("get", "lend 3686464", "commit lent 3686400", "get", "lend 3686464",
+                                           "give back"));
+    ASSERT_EQ(script_.committed.size(), 1u);
+    EXPECT_EQ(script_.committed[0], script_.record);
+
+    // A wrong byte count gives the memory back; none free: the frame buffer.
+    script_.calls.clear();
+    driver.CommitOutputBuffer(driver.GetOutputBuffer(w, h, f), 3686399);
+    script_.lendable.clear();
+    std::uint8_t* own = driver.GetOutputBuffer(w, h, f);
+    driver.CommitOutputBuffer(own, 3686400);
+    EXPECT_THAT(script_.calls, ElementsAre("get", "lend 3686464", "give back", "get", "lend 3686464", "write",
+                                           "commit"));
+    EXPECT_THAT(log_.Lines(), ElementsAre("error: CommitOutputBuffer wrong buffer size 3686399, expected 3686400"));
+}
+
+TEST_F(VideoDriverTest, the_open_logs_a_missing_device_and_its_failure_or_that_it_loaded)
 {
     script_.found = false;
     script_.openError = 3;
@@ -238,12 +310,12 @@ TEST_F(VideoDriverTest, OpenSequence)
     EXPECT_EQ(present.state(), 0);
 }
 
-TEST_F(VideoDriverTest, DepthModeKeepsPicturesFromTheDevice)
+TEST_F(VideoDriverTest, depth_mode_keeps_pictures_from_the_device)
 {
     script_.record = Record(3686400, 1280, 720, 32, 0, 0);
     VideoDriver& driver = Opened();
     std::uint32_t w = 0, h = 0;
-    std::int32_t f = -1;
+    DriverPixelFormat f = kPixelUnsupported;
 
     // A driver-mode buffer committed after the mode changed still goes to
     // the device (and is not freed as a depth block).
