@@ -3,7 +3,12 @@
 #include "base/byte_order.h"
 #include "base/phone_link.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cctype>
 #include <cstring>
+
+#include <spdlog/spdlog.h>
 
 namespace talvik {
 
@@ -24,10 +29,18 @@ std::optional<std::string> InstallDirectory()
     return InstallDirectory(SystemConfigStore());
 }
 
-std::string InstallPath(ConfigStore& store, const char* fileName)
+std::string InstallPath(ConfigStore& store, const char* fileName, InstallFile kind)
 {
     std::optional<std::string> dir = InstallDirectory(store);
-    return dir ? *dir + fileName : std::string(fileName);
+    return (dir ? *dir : FallbackDirectory(kind)) + fileName;
+}
+
+std::optional<std::string> ProgramDirectory(ConfigStore& store)
+{
+    if (std::optional<std::string> dir = InstallDirectory(store))
+        return dir;
+    std::string fallback = FallbackDirectory(InstallFile::kProgram);
+    return fallback.empty() ? std::nullopt : std::optional<std::string>(std::move(fallback));
 }
 
 int ClampLogLevel(int level)
@@ -41,7 +54,12 @@ int ClampLogLevel(int level)
 
 int ReadLogLevel(ConfigStore& store)
 {
-    return ClampLogLevel(store.ReadIniInt(InstallPath(store, kIniFileName), "logging", "loglevel", 0));
+#ifndef _WIN32
+    if (std::optional<std::string> text = store.ReadString(kProductKey, kLogLevelValue, 16); text && !text->empty())
+        return static_cast<int>(std::clamp(std::strtol(text->c_str(), nullptr, 10), 0L, 3L));
+#endif
+    return ClampLogLevel(
+        store.ReadIniInt(InstallPath(store, kIniFileName, InstallFile::kSettings), "logging", "loglevel", 0));
 }
 
 std::uint16_t PhonePort([[maybe_unused]] ConfigStore& store)
@@ -55,6 +73,28 @@ std::uint16_t PhonePort([[maybe_unused]] ConfigStore& store)
     const int port = std::stoi(*text);
     return port >= 1 && port <= 65535 ? static_cast<std::uint16_t>(port) : kPhonePort;
 #endif
+}
+
+std::size_t ReadChoice(ConfigStore& store, const char* valueName, std::initializer_list<const char*> names)
+{
+    constexpr std::size_t kChoiceBytes = 16;
+    const std::string value = store.ReadString(kProductKey, valueName, kChoiceBytes).value_or("");
+    if (value.empty())
+        return 0;
+    std::size_t index = 0;
+    std::string listed;
+    for (const char* name : names) {
+        const bool same = std::equal(value.begin(), value.end(), name, name + std::strlen(name), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        });
+        if (same)
+            return index;
+        listed += index == 0 ? "" : index + 1 == names.size() ? " and " : ", ";
+        listed += name;
+        ++index;
+    }
+    spdlog::error("{0} '{1}' is none of {2}: {3} is used", valueName, value, listed, *names.begin());
+    return 0;
 }
 
 VideoSize ReadSetup(ConfigStore& store)

@@ -14,6 +14,7 @@
 #include "base/config_store.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -39,13 +40,37 @@ inline constexpr const char* kLogFileName = "log.txt";
 std::optional<std::string> InstallDirectory(ConfigStore& store);
 std::optional<std::string> InstallDirectory();
 
-// `fileName` inside the install directory, or the bare name without one
-// (then relative to the process's current directory).
-std::string InstallPath(ConfigStore& store, const char* fileName);
+// What a file of the install directory is, which tells where it lies when
+// there is no install directory.
+enum class InstallFile {
+    kSettings, // "Vidrelo.ini"
+    kLog,      // "log.txt"
+    kProgram,  // programs, codec libraries
+    kData,     // the toast images
+};
 
-// "loglevel" clamped to 0..3 (below 0 is 0, above 3 is 3).
+// The directory (with its trailing separator) where files of `kind` lie
+// when there is no install directory. Windows: none, so they are named bare
+// (relative to the process's current directory). Linux: settings in the
+// configuration directory, the log in $XDG_STATE_HOME/talvik/ (default
+// ~/.local/state/talvik/), programs beside the running executable, data in
+// its ../share/talvik/ when that exists (an installed package), else beside
+// it too (a build tree).
+std::string FallbackDirectory(InstallFile kind);
+
+// `fileName` inside the install directory, or in its fallback directory.
+std::string InstallPath(ConfigStore& store, const char* fileName, InstallFile kind);
+
+// The install directory, else the fallback directory of programs; nothing
+// when neither exists (Windows without an install entry).
+std::optional<std::string> ProgramDirectory(ConfigStore& store);
+
+// "loglevel" clamped to 0..3 (below 0 is 0, above 3 is 3). Linux also takes
+// a "loglevel" value under the product's key (the plain "[talvik]" section
+// of talvik.conf), which wins over the ini file.
 int ClampLogLevel(int level);
 int ReadLogLevel(ConfigStore& store);
+inline constexpr const char* kLogLevelValue = "loglevel";
 
 // The port the service listens on for WiFi phones. Windows: always 5055.
 // Linux: "Port" under "Software\Talvik\Vidrelo" when it holds a number
@@ -53,6 +78,12 @@ int ReadLogLevel(ConfigStore& store);
 // side; 5055 otherwise.
 std::uint16_t PhonePort(ConfigStore& store);
 inline constexpr const char* kPortValue = "Port";
+
+// A value under the product's key that names one of `names`, in any letter
+// case: the index of the one it names. A missing or empty value is the
+// first, the default; any other text is the first too, logged as
+//   error "<value name> '<text>' is none of a, b and c: a is used"
+std::size_t ReadChoice(ConfigStore& store, const char* valueName, std::initializer_list<const char*> names);
 
 struct VideoSize {
     int width;

@@ -2,6 +2,8 @@
 // config_file.h. "Vidrelo.ini" itself is read with inih.
 #include "base/config_file.h"
 
+#include "base/config.h"
+
 #include <ini.h>
 
 #include <strings.h>
@@ -22,6 +24,19 @@ namespace {
 bool SameName(const std::string& a, const std::string& b)
 {
     return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// Whether the section `section` holds the values of registry key `key`: its
+// own section, or for the product's key also the plain one.
+bool HoldsKey(const std::string& section, const std::string& key)
+{
+    return SameName(section, key) || (SameName(key, kProductKey) && SameName(section, kPlainSection));
+}
+
+// Where a new value of `key` goes: the plain section for the product's key.
+std::string SectionFor(const std::string& key)
+{
+    return SameName(key, kProductKey) ? kPlainSection : key;
 }
 
 std::string Trim(const std::string& s)
@@ -128,14 +143,47 @@ int OnIniEntry(void* user, const char* section, const char* name, const char* va
 
 } // namespace
 
+std::string HomeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : ".";
+}
+
 std::string ConfigDirectory()
 {
     if (const char* dir = std::getenv("TALVIK_CONFIG_DIR"); dir && *dir)
         return dir;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         return std::string(xdg) + "/talvik";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.config/talvik";
+    return HomeDirectory() + "/.config/talvik";
+}
+
+std::string FallbackDirectory(InstallFile kind)
+{
+    switch (kind) {
+    case InstallFile::kSettings:
+        return ConfigDirectory() + "/";
+    case InstallFile::kLog:
+        if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+            return std::string(state) + "/talvik/";
+        return HomeDirectory() + "/.local/state/talvik/";
+    case InstallFile::kProgram:
+    case InstallFile::kData:
+        break;
+    }
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer)
+        return {};
+    std::string executable(buffer, static_cast<std::size_t>(length));
+    const std::string programs = executable.substr(0, executable.rfind('/') + 1);
+    if (kind == InstallFile::kData) {
+        const std::string shared = programs + "../share/talvik/";
+        struct stat info {};
+        if (stat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            return shared;
+    }
+    return programs;
 }
 
 ConfigFileStore::ConfigFileStore(std::string path) : path_(std::move(path)) {}
@@ -146,7 +194,7 @@ std::optional<std::string> ConfigFileStore::ReadRaw(const std::string& key, cons
     std::optional<std::string> found;
     for (const std::string& line : ReadLines(path_)) {
         if (std::optional<std::string> section = SectionOf(line)) {
-            inKey = SameName(*section, key);
+            inKey = HoldsKey(*section, key);
             continue;
         }
         std::string value;
@@ -179,13 +227,14 @@ bool ConfigFileStore::WriteBinary(const std::string& key, const std::string& /*k
     std::vector<std::string> lines = ReadLines(path_);
     const std::string entry = name + "=" + FormatHex(bytes);
 
-    // Replace the value inside its section, or append it to the section, or
-    // append the section; everything else stays as the user wrote it.
+    // Replace the value wherever the key's sections hold it (so that no older
+    // copy is read back), or append it to the last section that holds the
+    // key, or append the section; everything else stays as the user wrote it.
     bool inKey = false, done = false;
     std::size_t sectionEnd = std::string::npos;
-    for (std::size_t i = 0; i < lines.size() && !done; ++i) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
         if (std::optional<std::string> section = SectionOf(lines[i])) {
-            inKey = SameName(*section, key);
+            inKey = HoldsKey(*section, key);
             if (inKey)
                 sectionEnd = i + 1;
             continue;
@@ -205,7 +254,7 @@ bool ConfigFileStore::WriteBinary(const std::string& key, const std::string& /*k
     } else if (!done) {
         if (!lines.empty() && !Trim(lines.back()).empty())
             lines.emplace_back();
-        lines.push_back("[" + key + "]");
+        lines.push_back("[" + SectionFor(key) + "]");
         lines.push_back(entry);
     }
 

@@ -1,4 +1,5 @@
 // Registry and private-profile backend of the configuration store.
+#include "base/config.h"
 #include "base/config_store.h"
 
 #include <windows.h>
@@ -66,6 +67,11 @@ public:
 };
 
 } // namespace
+
+std::string FallbackDirectory(InstallFile)
+{
+    return {};
+}
 
 ConfigStore& SystemConfigStore()
 {

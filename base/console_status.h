@@ -13,6 +13,12 @@ namespace talvik {
 void ShowConsoleStatus(bool show);
 
 // Writes "talvik: <line>" and a line end, in one write, from any thread.
+// For events: every call is written.
 void ConsoleStatus(std::string_view line);
+
+// A fact about `topic` ("WiFi", "USB", "camera" ...): written as above when
+// it differs from the last line written for the topic, so that a person is
+// told each fact once, and again only when it changes.
+void ConsoleFact(std::string_view topic, std::string_view line);
 
 } // namespace talvik

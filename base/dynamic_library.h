@@ -11,9 +11,18 @@ namespace talvik {
 
 class DynamicLibrary {
 public:
+    // When the library leaves the process. A library is unloaded when its
+    // object is destroyed, and a new Open maps its file afresh; on Linux a
+    // kResident one stays mapped until the process ends instead, for
+    // libraries whose leftovers outlive the handle (threads they started,
+    // memory they never give back, which a leak report can only name while
+    // the code is still mapped). Windows unloads every library.
+    enum class Lifetime { kUntilDestroyed, kResident };
+
     // Loads `path` (a file name or a full path); nothing on failure, with the
     // platform's reason in `error` when given.
-    static std::unique_ptr<DynamicLibrary> Open(const std::string& path, std::string* error = nullptr);
+    static std::unique_ptr<DynamicLibrary> Open(const std::string& path, std::string* error = nullptr,
+                                                Lifetime lifetime = Lifetime::kUntilDestroyed);
 
     ~DynamicLibrary();
     DynamicLibrary(const DynamicLibrary&) = delete;

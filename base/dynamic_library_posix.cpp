@@ -4,9 +4,12 @@
 
 namespace talvik {
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error)
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error, Lifetime lifetime)
 {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE turns the closing dlclose into a release of the handle
+    // only: the code stays where the library's leftovers point.
+    const int residence = lifetime == Lifetime::kResident ? RTLD_NODELETE : 0;
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | residence);
     if (!handle) {
         if (error) {
             const char* reason = dlerror();

@@ -4,7 +4,7 @@
 
 namespace talvik {
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error)
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error, Lifetime)
 {
     // Given a full path, the library's own dependencies are looked for in
     // its directory first (libusbmuxd needs libplist beside it), not only

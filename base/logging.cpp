@@ -39,10 +39,10 @@ std::unique_ptr<spdlog::formatter> MakeFormatter()
 
 } // namespace
 
-int SetUpLogging(ConfigStore& store, spdlog::sink_ptr debuggerSink)
+int SetUpLogging(ConfigStore& store, spdlog::sink_ptr debuggerSink, const char* fileName)
 {
     const int level = ReadLogLevel(store);
-    const std::string logPath = InstallPath(store, kLogFileName);
+    const std::string logPath = InstallPath(store, fileName, InstallFile::kLog);
 
     spdlog::set_formatter(MakeFormatter());
 
@@ -77,9 +77,9 @@ int SetUpLogging(ConfigStore& store, spdlog::sink_ptr debuggerSink)
     return level;
 }
 
-int SetUpLogging()
+int SetUpLogging(const char* fileName)
 {
-    return SetUpLogging(SystemConfigStore(), MakeDebuggerSink());
+    return SetUpLogging(SystemConfigStore(), MakeDebuggerSink(), fileName);
 }
 
 void ShutDownLogging()

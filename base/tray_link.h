@@ -7,13 +7,17 @@
 //
 // Windows: the named pipe "\\.\pipe\talvikpipe" (one instance, message
 // mode). Linux: the Unix socket "talvikpipe" (SOCK_SEQPACKET, so that
-// message boundaries survive) in $XDG_RUNTIME_DIR.
+// message boundaries survive) in the runtime directory
+// (base/runtime_directory_posix.h); empty without one.
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <cstdlib>
 #include <string>
+
+#ifndef _WIN32
+#include "base/runtime_directory_posix.h"
+#endif
 
 namespace talvik {
 
@@ -40,8 +44,7 @@ inline std::string TrayEndpoint()
 #ifdef _WIN32
     return "\\\\.\\pipe\\talvikpipe";
 #else
-    const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/talvikpipe";
+    return RuntimePath("talvikpipe");
 #endif
 }
 

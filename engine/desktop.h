@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/program_command.h"
+#include "base/tray_link.h"
 
 namespace talvik {
 
@@ -10,10 +11,10 @@ class Desktop {
 public:
     virtual ~Desktop() = default;
 
-    // Hands tray notification `code` (a TrayCode) on for delivery, in order.
+    // Hands tray notification `code` on for delivery, in order.
     // Returns at once: it is called on the connection manager's loop thread,
     // which must never wait for the tray.
-    virtual void NotifyTray(int code) = 0;
+    virtual void NotifyTray(TrayCode code) = 0;
 
     // Starts `command` on the console user's desktop, not hidden, and never
     // waits for it. Nothing is started when nobody is logged on.

@@ -83,7 +83,7 @@ void BlendLayer(const Layer& layer)
 } // namespace
 
 FramePlanes FramePlanesOf(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
-                          std::int32_t pixelFormat)
+                          DriverPixelFormat pixelFormat)
 {
     FramePlanes planes;
     planes.data[0] = buffer;
@@ -91,6 +91,10 @@ FramePlanes FramePlanesOf(std::uint8_t* buffer, std::uint32_t width, std::uint32
     switch (pixelFormat) {
     case kPixelArgb32:
         planes.stride[0] = 4 * w;
+        break;
+    case kPixelBgrx:
+        planes.data[0] = buffer + (static_cast<std::size_t>(height) - 1) * 4 * width;
+        planes.stride[0] = -4 * w;
         break;
     case kPixelNv12:
         planes.data[1] = buffer + static_cast<std::size_t>(width) * height;
@@ -107,7 +111,7 @@ FramePlanes FramePlanesOf(std::uint8_t* buffer, std::uint32_t width, std::uint32
     return planes;
 }
 
-void BlendOverlay(const OverlayImage& image, std::int32_t pixelFormat, std::uint32_t frameWidth,
+void BlendOverlay(const OverlayImage& image, DriverPixelFormat pixelFormat, std::uint32_t frameWidth,
                   std::uint32_t frameHeight, const FramePlanes& planes, std::int32_t x, std::int32_t y)
 {
     const std::int64_t w = image.width;
@@ -117,7 +121,7 @@ void BlendOverlay(const OverlayImage& image, std::int32_t pixelFormat, std::uint
     if (w == 0 || h == 0 || planes.data[0] == nullptr)
         return;
 
-    switch (pixelFormat) {
+    switch (DrawingFormat(pixelFormat)) {
     case kPixelArgb32:
         // Both the image and the frame are stored bottom-up.
         BlendLayer<4, 3, 0>({image.argb.data(), 4 * w, image.alpha.data(), &image.fullSpans, w, true, w, h,

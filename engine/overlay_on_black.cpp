@@ -10,10 +10,10 @@ namespace {
 
 // Copies `rows` rows of `bytes` bytes from `source` (stride `sourceStride`)
 // to `target` (stride `targetStride`).
-void CopyRows(const std::uint8_t* source, std::size_t sourceStride, std::uint8_t* target, std::size_t targetStride,
-              std::size_t rows, std::size_t bytes)
+void CopyRows(const std::uint8_t* source, std::ptrdiff_t sourceStride, std::uint8_t* target,
+              std::ptrdiff_t targetStride, std::ptrdiff_t rows, std::size_t bytes)
 {
-    for (std::size_t row = 0; row < rows; ++row)
+    for (std::ptrdiff_t row = 0; row < rows; ++row)
         std::memcpy(target + row * targetStride, source + row * sourceStride, bytes);
 }
 
@@ -33,10 +33,11 @@ void FillPattern(std::uint8_t* buffer, std::size_t bytes, const std::uint8_t* ce
 
 } // namespace
 
-void FillStatusBackground(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height, std::int32_t pixelFormat)
+void FillStatusBackground(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
+                          DriverPixelFormat pixelFormat)
 {
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
-    switch (pixelFormat) {
+    switch (DrawingFormat(pixelFormat)) {
     case kPixelArgb32: {
         const std::uint8_t opaqueBlack[4] = {0, 0, 0, 0xFF}; // B G R A
         FillPattern(buffer, 4 * pixels, opaqueBlack, 4);
@@ -56,29 +57,29 @@ void FillStatusBackground(std::uint8_t* buffer, std::uint32_t width, std::uint32
     }
 }
 
-OverlayOnBlack::OverlayOnBlack(const OverlayImage& image, std::int32_t pixelFormat)
-    : pixelFormat_(pixelFormat), width_(image.width), height_(image.height),
+OverlayOnBlack::OverlayOnBlack(const OverlayImage& image, DriverPixelFormat pixelFormat)
+    : pixelFormat_(DrawingFormat(pixelFormat)), width_(image.width), height_(image.height),
       canvasWidth_((image.width + 1) & ~1u), canvasHeight_((image.height + 1) & ~1u)
 {
-    canvas_.resize(FrameBytes(pixelFormat, canvasWidth_, canvasHeight_));
-    FillStatusBackground(canvas_.data(), canvasWidth_, canvasHeight_, pixelFormat);
+    canvas_.resize(FrameBytes(pixelFormat_, canvasWidth_, canvasHeight_));
+    FillStatusBackground(canvas_.data(), canvasWidth_, canvasHeight_, pixelFormat_);
     // At the top-left corner; an ARGB32 canvas is bottom-up, so there the
     // image's rows are the canvas's last height_ rows in memory.
-    BlendOverlay(image, pixelFormat, canvasWidth_, canvasHeight_,
-                 FramePlanesOf(canvas_.data(), canvasWidth_, canvasHeight_, pixelFormat), 0, 0);
+    BlendOverlay(image, pixelFormat_, canvasWidth_, canvasHeight_,
+                 FramePlanesOf(canvas_.data(), canvasWidth_, canvasHeight_, pixelFormat_), 0, 0);
 }
 
-bool OverlayOnBlack::CopyInto(const FramePlanes& planes, std::int32_t pixelFormat, std::uint32_t frameWidth,
+bool OverlayOnBlack::CopyInto(const FramePlanes& planes, DriverPixelFormat pixelFormat, std::uint32_t frameWidth,
                               std::uint32_t frameHeight, std::int64_t x, std::int64_t y) const
 {
-    if (pixelFormat != pixelFormat_ || canvas_.empty() || x < 0 || y < 0 || x + width_ > frameWidth ||
+    if (DrawingFormat(pixelFormat) != pixelFormat_ || canvas_.empty() || x < 0 || y < 0 || x + width_ > frameWidth ||
         y + height_ > frameHeight || planes.data[0] == nullptr)
         return false;
-    const std::size_t w = width_, h = height_, cw = canvasWidth_, ch = canvasHeight_;
-    switch (pixelFormat) {
+    const std::ptrdiff_t w = width_, h = height_, cw = canvasWidth_, ch = canvasHeight_;
+    switch (pixelFormat_) {
     case kPixelArgb32: {
         // Bottom-up: image row r is memory row frameHeight - 1 - (y + r).
-        const std::size_t firstMemoryRow = frameHeight - y - h;
+        const std::ptrdiff_t firstMemoryRow = frameHeight - y - h;
         CopyRows(canvas_.data() + (ch - h) * 4 * cw, 4 * cw,
                  planes.data[0] + firstMemoryRow * planes.stride[0] + 4 * x, planes.stride[0], h, 4 * w);
         break;

@@ -16,25 +16,27 @@
 
 namespace talvik {
 
-// Paints a frame buffer black: ARGB32 0xFF000000 per pixel, NV12 luma 0 and
-// chroma 128, YUY2 cells of luma 0 and chroma 128; other formats: nothing.
-void FillStatusBackground(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height, std::int32_t pixelFormat);
+// Paints a frame buffer black: ARGB32 and BGRx 0xFF000000 per pixel, NV12
+// luma 0 and chroma 128, YUY2 cells of luma 0 and chroma 128; other
+// formats: nothing.
+void FillStatusBackground(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
+                          DriverPixelFormat pixelFormat);
 
 class OverlayOnBlack {
 public:
     OverlayOnBlack() = default;
     // Blends `image` onto a black canvas in `pixelFormat`.
-    OverlayOnBlack(const OverlayImage& image, std::int32_t pixelFormat);
+    OverlayOnBlack(const OverlayImage& image, DriverPixelFormat pixelFormat);
 
     // Copies the canvas into a black frame of `pixelFormat` with its top-left
     // corner at (x, y), when it lies wholly inside the frame; false (nothing
     // written) when it does not, or when the canvas was made for another
     // format: the caller then blends.
-    bool CopyInto(const FramePlanes& planes, std::int32_t pixelFormat, std::uint32_t frameWidth,
+    bool CopyInto(const FramePlanes& planes, DriverPixelFormat pixelFormat, std::uint32_t frameWidth,
                   std::uint32_t frameHeight, std::int64_t x, std::int64_t y) const;
 
 private:
-    std::int32_t pixelFormat_ = -1;
+    DriverPixelFormat pixelFormat_ = kPixelUnsupported; // none: the canvas is empty
     std::uint32_t width_ = 0;  // the image's
     std::uint32_t height_ = 0;
     std::uint32_t canvasWidth_ = 0; // rounded up to even, as NV12 and YUY2 need

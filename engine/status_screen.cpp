@@ -24,11 +24,14 @@ struct Area {
     std::int64_t left, top, right, bottom;
 };
 
-// "now before overlayUntil" by signed difference, so that the clock's
-// wrap-around does not make the text stay or vanish.
+// Whether the text that shows until `overlayUntil` (kFormatTextMs after it
+// started) still shows: the time since it started, by unsigned difference,
+// is below its span. A signed "until minus now" would turn true again about
+// 24.9 days later and show the text for as long again.
 bool FormatTextShown(std::uint32_t now, std::uint32_t overlayUntil)
 {
-    return static_cast<std::int32_t>(overlayUntil - now) > 0;
+    const std::uint32_t started = overlayUntil - StatusScreen::kFormatTextMs;
+    return now - started < StatusScreen::kFormatTextMs;
 }
 
 } // namespace
@@ -84,8 +87,8 @@ void StatusScreen::PaintStatusFrame(VideoDriver& camera, const PhoneSession& ses
                             frame.pixelFormat != picture.pixelFormat;
     picture = frame;
     const LinkStatus links{session.networkAvailable(),
-                           session.HasUsbConnection() && session.UsbHasDeviceList() &&
-                               session.UsbValidDeviceCount() > 0,
+                           session.hasUsbConnection() && session.usbHasDeviceList() &&
+                               session.usbValidDeviceCount() > 0,
                            appleServiceRunning};
     PaintStatusPicture(buffer, frame, newPicture, links, now, overlayUntil);
     camera.CommitOutputBuffer(buffer, FrameBytes(frame.pixelFormat, frame.width, frame.height));
@@ -97,7 +100,7 @@ void StatusScreen::PaintStatusPicture(std::uint8_t* buffer, const CameraPicture&
     FillStatusBackground(buffer, frame.width, frame.height, frame.pixelFormat);
     if (!formatText_ || newPicture) {
         WriteSetup(config_, static_cast<int>(frame.width), static_cast<int>(frame.height));
-        CreateFormatBitmap(frame.width, frame.height, frame.pixelFormat, FormatTextKind::StatusScreen, std::nullopt);
+        CreateFormatBitmap(frame.width, frame.height, frame.pixelFormat, FormatTextKind::kStatusScreen, std::nullopt);
         overlayUntil = now + kFormatTextMs;
     }
     PrepareOnBlack(frame.pixelFormat);
@@ -113,7 +116,7 @@ void StatusScreen::PaintStatusPicture(std::uint8_t* buffer, const CameraPicture&
         placement.Draw(*formatText_, formatTextOnBlack_, std::int64_t{frame.width} - formatText_->width, 0);
 }
 
-void StatusScreen::PrepareOnBlack(std::int32_t pixelFormat)
+void StatusScreen::PrepareOnBlack(DriverPixelFormat pixelFormat)
 {
     if (pixelFormat != onBlackFormat_) {
         spinnerOnBlack_.clear();
@@ -158,7 +161,7 @@ void StatusScreen::DrawIcons(Placement& placement, const LinkStatus& links, std:
     }
 }
 
-void StatusScreen::CreateFormatBitmap(std::uint32_t width, std::uint32_t height, std::int32_t pixelFormat,
+void StatusScreen::CreateFormatBitmap(std::uint32_t width, std::uint32_t height, DriverPixelFormat pixelFormat,
                                       FormatTextKind kind, std::optional<VideoSize> sourceSize)
 {
     const std::string text = FormatText(width, height, pixelFormat, kind, sourceSize);
@@ -169,7 +172,7 @@ void StatusScreen::CreateFormatBitmap(std::uint32_t width, std::uint32_t height,
 }
 
 void StatusScreen::OverlayFormatText(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
-                                     std::int32_t pixelFormat, std::uint32_t now, std::uint32_t overlayUntil) const
+                                     DriverPixelFormat pixelFormat, std::uint32_t now, std::uint32_t overlayUntil) const
 {
     if (!formatText_ || !FormatTextShown(now, overlayUntil))
         return;

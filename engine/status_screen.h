@@ -31,7 +31,7 @@ class VideoDriver;
 struct CameraPicture {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::int32_t pixelFormat = 0;
+    DriverPixelFormat pixelFormat = kPixelArgb32;
 };
 
 // What the icons show.
@@ -64,12 +64,12 @@ public:
 
     // Replaces the format text (logs "CreateFormatBitmap: '{0}'"), drawn in
     // font height width / 28.
-    void CreateFormatBitmap(std::uint32_t width, std::uint32_t height, std::int32_t pixelFormat, FormatTextKind kind,
-                            std::optional<VideoSize> sourceSize);
+    void CreateFormatBitmap(std::uint32_t width, std::uint32_t height, DriverPixelFormat pixelFormat,
+                            FormatTextKind kind, std::optional<VideoSize> sourceSize);
 
     // Draws the format text at the top-right corner while now < overlayUntil.
     void OverlayFormatText(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
-                           std::int32_t pixelFormat, std::uint32_t now, std::uint32_t overlayUntil) const;
+                           DriverPixelFormat pixelFormat, std::uint32_t now, std::uint32_t overlayUntil) const;
 
     bool hasFormatText() const { return formatText_.has_value(); }
 
@@ -79,7 +79,7 @@ private:
     void DrawIcons(Placement& placement, const LinkStatus& links, std::uint32_t now);
     // Blends every image onto black in `pixelFormat` when the last status
     // frame had another format, and the format text when it was replaced.
-    void PrepareOnBlack(std::int32_t pixelFormat);
+    void PrepareOnBlack(DriverPixelFormat pixelFormat);
 
     ConfigStore& config_;
     std::vector<OverlayImage> spinner_;
@@ -88,7 +88,7 @@ private:
     OverlayImage crossedUsbIcon_;
     std::optional<OverlayImage> formatText_;
     // The images blended onto black in onBlackFormat_, index for index.
-    std::int32_t onBlackFormat_ = -1;
+    std::optional<DriverPixelFormat> onBlackFormat_;
     std::vector<OverlayOnBlack> spinnerOnBlack_;
     OverlayOnBlack usbIconOnBlack_;
     OverlayOnBlack wifiIconOnBlack_;

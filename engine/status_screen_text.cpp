@@ -6,7 +6,7 @@
 
 namespace talvik {
 
-std::string FormatText(std::uint32_t width, std::uint32_t height, std::int32_t pixelFormat, FormatTextKind kind,
+std::string FormatText(std::uint32_t width, std::uint32_t height, DriverPixelFormat pixelFormat, FormatTextKind kind,
                        std::optional<VideoSize> sourceSize)
 {
     constexpr int kFps = 30;
@@ -14,11 +14,11 @@ std::string FormatText(std::uint32_t width, std::uint32_t height, std::int32_t p
     const char* format = PixelFormatName(pixelFormat);
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
-    if (kind == FormatTextKind::StatusScreen) {
+    if (kind == FormatTextKind::kStatusScreen) {
         std::snprintf(text, sizeof text, "%dx%d %s at %d fps", w, h, format, kFps);
         return text;
     }
-    const char* link = kind == FormatTextKind::Usb ? "USB" : "WIFI";
+    const char* link = kind == FormatTextKind::kUsb ? "USB" : "WIFI";
     if (!sourceSize || (sourceSize->width == w && sourceSize->height == h))
         std::snprintf(text, sizeof text, "%s: %dx%d %s at %d fps", link, w, h, format, kFps);
     else

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/config.h"
+#include "media/pixel_format.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,13 +12,13 @@
 namespace talvik {
 
 // Which line: the status screen's, or video arriving over USB or WiFi.
-enum class FormatTextKind : int { Wifi = 0, Usb = 1, StatusScreen = 2 };
+enum class FormatTextKind : int { kWifi = 0, kUsb = 1, kStatusScreen = 2 };
 
 // At most 255 characters; the frame rate is always 30.
 //   status screen:           "1280x720 NV12 at 30 fps"
 //   video, same or no size:  "USB: 1280x720 NV12 at 30 fps"
 //   video, other source:     "WIFI: 1920x1080 scaled to 1280x720 NV12 at 30 fps"
-std::string FormatText(std::uint32_t width, std::uint32_t height, std::int32_t pixelFormat, FormatTextKind kind,
+std::string FormatText(std::uint32_t width, std::uint32_t height, DriverPixelFormat pixelFormat, FormatTextKind kind,
                        std::optional<VideoSize> sourceSize);
 
 } // namespace talvik

@@ -55,11 +55,11 @@ void VidreloEngine::Start()
         std::lock_guard<std::mutex> guard(formatsLock_);
         clientFormats_.clear();
     }
-    decoder_ = std::make_unique<VideoDecoder>(*this);
+    decoder_ = std::make_unique<VideoDecoder>(*this, this);
     decoder_->Init();
     state_ = EngineState::kIdle;
     ReadDriverSize();
-    pixelFormat_ = 3;
+    pixelFormat_ = kPixelRgba32;
     reconnectPending_ = false;
     camera_ = std::make_unique<VideoDriver>(MakeCameraChannel(config_));
     camera_->Open();
@@ -176,9 +176,9 @@ void VidreloEngine::OnConnectionReceived(ConnectionType type, const ClientFormat
 {
     connectionType_ = type;
     spdlog::info("Vidrelo connection received");
-    if (type == ConnectionType::Wifi)
+    if (type == ConnectionType::kWifi)
         desktop_.NotifyTray(kTrayWifiPhone);
-    else if (type == ConnectionType::Usb)
+    else if (type == ConnectionType::kUsb)
         desktop_.NotifyTray(kTrayUsbPhone);
 
     {
@@ -190,7 +190,7 @@ void VidreloEngine::OnConnectionReceived(ConnectionType type, const ClientFormat
 
     const ClientFormat chosen = ChooseResolution();
     ConsoleStatus(fmt::format("a phone connected over {0}; it is asked for {1} x {2} at {3} fps",
-                              type == ConnectionType::Usb ? "USB" : "WiFi", chosen.width, chosen.height, chosen.fps));
+                              type == ConnectionType::kUsb ? "USB" : "WiFi", chosen.width, chosen.height, chosen.fps));
     if (session_)
         session_->StartStreaming(chosen);
 }
@@ -245,16 +245,7 @@ void VidreloEngine::OnRawVideoFrame(const std::uint8_t* data, std::uint32_t size
     // Raw frames share the camera buffer with decoded pictures: the same
     // lock keeps them from being delivered at the same time.
     std::lock_guard<std::mutex> hold(decoder_->Lock());
-    AVFrame picture{};
-    picture.width = static_cast<int>(selected.width);
-    picture.height = static_cast<int>(selected.height);
-    picture.format = AV_PIX_FMT_NV12;
-    if (Codec().av_image_fill_arrays(picture.data, picture.linesize, data, AV_PIX_FMT_NV12, picture.width,
-                                     picture.height, 1) < 0) {
-        spdlog::error("av_image_fill_arrays failed");
-        return;
-    }
-    decoder_->ScaleAndDeliver(picture, 0);
+    decoder_->DeliverRawFrame(data, selected.width, selected.height, 0);
 }
 
 void VidreloEngine::OnAudioData(const std::uint8_t* samples, std::uint32_t size)
@@ -271,14 +262,26 @@ std::uint8_t* VidreloEngine::GetFrameBuffer(std::uint32_t& width, std::uint32_t&
         format = kPixelRgba32;
         return nullptr;
     }
-    return camera_->GetOutputBuffer(width, height, format);
+    DriverPixelFormat given = PixelFormatFromIndex(format);
+    std::uint8_t* buffer = camera_->GetOutputBuffer(width, height, given);
+    format = given;
+    return buffer;
 }
 
-void VidreloEngine::OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
-                                 std::int32_t format, std::uintptr_t userData)
+void VidreloEngine::OnPictureDropped(std::uint8_t* buffer, std::uintptr_t userData)
 {
     if (userData != 0)
         depthRecords_.Release(userData);
+    if (buffer && camera_)
+        camera_->ReturnOutputBuffer(buffer);
+}
+
+void VidreloEngine::OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
+                                 std::int32_t index, std::uintptr_t userData)
+{
+    if (userData != 0)
+        depthRecords_.Release(userData);
+    const DriverPixelFormat format = PixelFormatFromIndex(index);
     const std::uint32_t sourceWidth = decoder_->SourceWidth();
     const std::uint32_t sourceHeight = decoder_->SourceHeight();
     const bool isNew = static_cast<std::int32_t>(width) != driverWidth_.load() ||
@@ -295,7 +298,7 @@ void VidreloEngine::OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std:
         spdlog::info("Showing video parameters");
         statusScreen_->CreateFormatBitmap(
             width, height, format,
-            connectionType_.load() == ConnectionType::Usb ? FormatTextKind::Usb : FormatTextKind::Wifi,
+            connectionType_.load() == ConnectionType::kUsb ? FormatTextKind::kUsb : FormatTextKind::kWifi,
             VideoSize{static_cast<int>(sourceWidth), static_cast<int>(sourceHeight)});
         overlayUntil_ = now_.load() + kFormatTextMs;
         WriteSetup(config_, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
@@ -327,7 +330,7 @@ void VidreloEngine::FollowDriverSize(std::uint32_t width, std::uint32_t height)
 
 void VidreloEngine::OnStartHelperProgram(const char* text, std::uint32_t length)
 {
-    const std::optional<std::string> dir = InstallDirectory(config_);
+    const std::optional<std::string> dir = ProgramDirectory(config_);
     if (!dir)
         return;
     ProgramCommand command{*dir + kHelperProgramFile, std::string(text, length)};

@@ -42,7 +42,9 @@ class AudioDriver;
 class ComApartment;
 class VideoDriver;
 
-class VidreloEngine final : public ConnectionManagerObserver, public CVideoDecoderObserver {
+class VidreloEngine final : public ConnectionManagerObserver,
+                            public CVideoDecoderObserver,
+                            public DroppedPictureObserver {
 public:
     // Opens the phone session with the engine as its observer; the service
     // makes a ConnectionManager, tests a fake.
@@ -91,9 +93,12 @@ public:
     // CVideoDecoderObserver, under the decoder's lock: on the service
     // worker's thread for pictures drained by Tick, on the loop thread for
     // pictures delivered by Decode and for raw frames.
-    void OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height, std::int32_t format,
+    void OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height, std::int32_t index,
                       std::uintptr_t userData) override;
     std::uint8_t* GetFrameBuffer(std::uint32_t& width, std::uint32_t& height, std::int32_t& format) override;
+    // A picture the decoder dropped: its buffer goes back to the camera
+    // client uncommitted and its depth record is freed.
+    void OnPictureDropped(std::uint8_t* buffer, std::uintptr_t userData) override;
 
     // The lock under which pictures reach the camera; null without a
     // decoder (before Start, after Stop).
@@ -135,8 +140,8 @@ private:
     std::atomic<EngineState> state_{EngineState::kIdle};
     std::atomic<std::int32_t> driverWidth_{640};
     std::atomic<std::int32_t> driverHeight_{480};
-    std::atomic<std::int32_t> pixelFormat_{3};
-    std::atomic<ConnectionType> connectionType_{ConnectionType::Wifi};
+    std::atomic<DriverPixelFormat> pixelFormat_{kPixelRgba32};
+    std::atomic<ConnectionType> connectionType_{ConnectionType::kWifi};
     std::atomic<bool> reconnectPending_{false};
     std::atomic<std::uint32_t> now_{0};
     std::uint32_t lastStatusFrame_ = 0;

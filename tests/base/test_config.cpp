@@ -22,18 +22,19 @@ TEST(config, install_directory_is_cut_after_the_last_separator)
 {
     FakeConfigStore store;
     EXPECT_EQ(InstallDirectory(store), std::nullopt);
-    EXPECT_EQ(InstallPath(store, kIniFileName), "Vidrelo.ini");
-    EXPECT_EQ(InstallPath(store, kLogFileName), "log.txt");
+    EXPECT_EQ(InstallPath(store, kLogFileName, InstallFile::kLog), FallbackDirectory(InstallFile::kLog) + "log.txt");
 
     const std::string dir = Sep(Sep("root") + "Program Files" + kPathSeparator + "Cam");
     store.SetString(kUninstallKey, kUninstallValue, dir + "uninst.exe");
     EXPECT_EQ(InstallDirectory(store), dir);
-    EXPECT_EQ(InstallPath(store, kIniFileName), dir + "Vidrelo.ini");
-    EXPECT_EQ(InstallPath(store, kLogFileName), dir + "log.txt");
+    EXPECT_EQ(InstallPath(store, kIniFileName, InstallFile::kSettings), dir + "Vidrelo.ini");
+    EXPECT_EQ(InstallPath(store, kLogFileName, InstallFile::kLog), dir + "log.txt");
+    EXPECT_EQ(ProgramDirectory(store), dir);
 
     store.SetString(kUninstallKey, kUninstallValue, "uninst.exe");
     EXPECT_EQ(InstallDirectory(store), std::nullopt);
-    EXPECT_EQ(InstallPath(store, kLogFileName), "log.txt");
+    EXPECT_EQ(InstallPath(store, kIniFileName, InstallFile::kSettings),
+              FallbackDirectory(InstallFile::kSettings) + "Vidrelo.ini");
 }
 
 TEST(config, install_directory_value_must_fit_256_bytes)

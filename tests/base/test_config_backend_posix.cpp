@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 using namespace talvik;
 using talvik::test::ReadFile;
@@ -29,6 +30,46 @@ TEST(config_file, directory_follows_the_environment)
         setenv("TALVIK_CONFIG_DIR", savedValue.c_str(), 1);
 }
 
+TEST(config_file, without_an_install_entry_each_file_has_its_linux_place)
+{
+    TempDir dir;
+    ConfigFileStore store(dir.File("talvik.conf"));
+    setenv("HOME", "/home/u", 1);
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(InstallPath(store, kLogFileName, InstallFile::kLog), "/home/u/.local/state/talvik/log.txt");
+    setenv("XDG_STATE_HOME", "/state", 1);
+    EXPECT_EQ(InstallPath(store, kLogFileName, InstallFile::kLog), "/state/talvik/log.txt");
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(InstallPath(store, kIniFileName, InstallFile::kSettings), ConfigDirectory() + "/Vidrelo.ini");
+    // Programs and codec libraries lie beside the running program.
+    EXPECT_EQ(ProgramDirectory(store), std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/");
+}
+
+TEST(config_file, the_plain_section_holds_the_products_values_beside_the_registry_form)
+{
+    TempDir dir;
+    ConfigFileStore store(dir.File("talvik.conf"));
+    WriteFile(store.path(), "[talvik]\n"
+                            "camera = pipewire\n"
+                            "port = 5056\n"
+                            "loglevel = 2\n"
+                            "[Software\\Talvik\\Vidrelo]\n"
+                            "Setup=hex:80,02,00,00,e0,01,00,00\n");
+    EXPECT_EQ(store.ReadString(kProductKey, "Camera", 16), "pipewire");
+    EXPECT_EQ(PhonePort(store), 5056);
+    EXPECT_EQ(ReadLogLevel(store), 2);
+
+    // The registry-shaped copy is the one replaced; no second copy appears.
+    WriteSetup(store, 1920, 1080);
+    EXPECT_EQ(ReadFile(store.path()), "[talvik]\n"
+                                      "camera = pipewire\n"
+                                      "port = 5056\n"
+                                      "loglevel = 2\n"
+                                      "[Software\\Talvik\\Vidrelo]\n"
+                                      "Setup=hex:80,07,00,00,38,04,00,00\n");
+    EXPECT_EQ(ReadSetup(store), (VideoSize{1920, 1080}));
+}
+
 TEST(config_file, reads_the_uninstall_entry_and_derives_the_install_directory)
 {
     TempDir dir;
@@ -46,7 +87,7 @@ TEST(config_file, setup_is_written_as_hex_and_the_rest_of_the_file_is_kept)
     TempDir dir;
     ConfigFileStore store(dir.File("sub/talvik.conf"));
     WriteSetup(store, 1280, 720);
-    EXPECT_EQ(ReadFile(store.path()), "[Software\\Talvik\\Vidrelo]\nSetup=hex:00,05,00,00,d0,02,00,00\n");
+    EXPECT_EQ(ReadFile(store.path()), "[talvik]\nSetup=hex:00,05,00,00,d0,02,00,00\n") << "a new file is plain";
     EXPECT_EQ(ReadSetup(store), (VideoSize{1280, 720}));
 
     const std::string original = "; keep me\n"

@@ -38,7 +38,7 @@ TEST_F(RegistryTest, install_directory_from_the_uninstall_entry)
     EXPECT_EQ(InstallDirectory(store), std::nullopt);
     SetUninstallString("C:\\Program Files\\Cam\\uninst.exe");
     EXPECT_EQ(InstallDirectory(store), "C:\\Program Files\\Cam\\");
-    EXPECT_EQ(InstallPath(store, kIniFileName), "C:\\Program Files\\Cam\\Vidrelo.ini");
+    EXPECT_EQ(InstallPath(store, kIniFileName, InstallFile::kSettings), "C:\\Program Files\\Cam\\Vidrelo.ini");
 
     SetUninstallString("C:\\" + std::string(246, 'a') + "\\u.exe"); // 255 bytes + terminator
     EXPECT_EQ(InstallDirectory(store), "C:\\" + std::string(246, 'a') + "\\");

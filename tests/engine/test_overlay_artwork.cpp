@@ -24,7 +24,7 @@ protected:
 #endif
 };
 
-TEST_F(ArtworkTest, ResourcesLoadWhiteOnBlackAtTheirSizes)
+TEST_F(ArtworkTest, the_images_load_white_on_black_at_their_sizes)
 {
     struct Expected {
         int id;
@@ -46,7 +46,7 @@ TEST_F(ArtworkTest, ResourcesLoadWhiteOnBlackAtTheirSizes)
 
 // FNV-1a over the ARGB planes of all 23 images: the platforms' PNG decoders
 // must agree to the byte.
-TEST_F(ArtworkTest, DecodedPixelsMatchAcrossPlatforms)
+TEST_F(ArtworkTest, decoded_pixels_are_the_same_on_every_platform)
 {
     std::uint64_t hash = 1469598103934665603ull;
     for (int id = kSpinnerResource; id <= kCrossedUsbIconResource; ++id)
@@ -55,7 +55,7 @@ TEST_F(ArtworkTest, DecodedPixelsMatchAcrossPlatforms)
     EXPECT_EQ(hash, 2218907321748273034ull);
 }
 
-TEST_F(ArtworkTest, TextLineIsEvenSizedWithCoverageAsAlpha)
+TEST_F(ArtworkTest, a_text_line_is_even_sized_with_its_coverage_as_alpha)
 {
     const OverlayImage image = CreateTextImage("640x480 NV12 at 30 fps", 22);
     EXPECT_EQ(image.height, 22u);
@@ -69,12 +69,12 @@ TEST_F(ArtworkTest, TextLineIsEvenSizedWithCoverageAsAlpha)
     EXPECT_GT(opaque, 50);
 }
 
-TEST(FormatText, NamesSizeFormatLinkAndScaling)
+TEST(format_text, names_the_size_the_format_the_link_and_any_scaling)
 {
-    EXPECT_EQ(FormatText(640, 480, kPixelNv12, FormatTextKind::StatusScreen, VideoSize{1, 1}),
+    EXPECT_EQ(FormatText(640, 480, kPixelNv12, FormatTextKind::kStatusScreen, VideoSize{1, 1}),
               "640x480 NV12 at 30 fps");
-    EXPECT_EQ(FormatText(1280, 720, kPixelYuy2, FormatTextKind::Usb, std::nullopt), "USB: 1280x720 YUY2 at 30 fps");
-    EXPECT_EQ(FormatText(1280, 720, kPixelArgb32, FormatTextKind::Wifi, VideoSize{1280, 720}),
+    EXPECT_EQ(FormatText(1280, 720, kPixelYuy2, FormatTextKind::kUsb, std::nullopt), "USB: 1280x720 YUY2 at 30 fps");
+    EXPECT_EQ(FormatText(1280, 720, kPixelArgb32, FormatTextKind::kWifi, VideoSize{1280, 720}),
               "WIFI: 1280x720 ARGB32 at 30 fps");
     EXPECT_EQ(FormatText(640, 480, kPixelRgba32, static_cast<FormatTextKind>(7), VideoSize{1920, 1080}),
               "WIFI: 1920x1080 scaled to 640x480 RGBA32 at 30 fps");

@@ -44,7 +44,7 @@ OverlayImage TestImage()
 }
 
 // The frame before blending, followed by guard bytes that must survive.
-Bytes Background(std::int32_t format, std::uint32_t width, std::uint32_t height)
+Bytes Background(DriverPixelFormat format, std::uint32_t width, std::uint32_t height)
 {
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
     Bytes frame;
@@ -62,13 +62,13 @@ Bytes Background(std::int32_t format, std::uint32_t width, std::uint32_t height)
 
 struct BlendCase {
     const char* name;
-    std::int32_t format;
+    DriverPixelFormat format;
     std::uint32_t width, height;
     std::int32_t x, y;
     std::vector<std::pair<std::size_t, std::uint8_t>> changed; // every byte that differs afterwards
 };
 
-TEST(BlendOverlay, ChangesExactlyTheExpectedBytes)
+TEST(blend_overlay, changes_exactly_the_expected_bytes_in_each_format_and_clips_at_the_edges)
 {
     const std::vector<BlendCase> cases = {
         // Bottom-up frame: image row 0 lands in memory row 3. Alpha 255
@@ -77,6 +77,10 @@ TEST(BlendOverlay, ChangesExactlyTheExpectedBytes)
         {"argb at origin", kPixelArgb32, 6, 4, 0, 0,
          {{72, 200}, {73, 100}, {74, 50}, {75, 255}, {76, 105}, {77, 60}, {78, 40}, {84, 57}, {85, 40}, {86, 35},
           {52, 200}, {53, 100}, {54, 50}, {55, 255}, {56, 200}, {57, 100}, {58, 50}, {59, 255}}},
+        // Top-down: the same bytes, image row 0 in memory row 0.
+        {"bgrx at origin", kPixelBgrx, 6, 4, 0, 0,
+         {{0, 200}, {1, 100}, {2, 50}, {3, 255}, {4, 105}, {5, 60}, {6, 40}, {12, 57}, {13, 40}, {14, 35},
+          {28, 200}, {29, 100}, {30, 50}, {31, 255}, {32, 200}, {33, 100}, {34, 50}, {35, 255}}},
         {"argb clipped right and below", kPixelArgb32, 6, 3, 4, 2,
          {{16, 200}, {17, 100}, {18, 50}, {19, 255}, {20, 105}, {21, 60}, {22, 40}}},
         {"argb clipped left", kPixelArgb32, 6, 4, -2, 0, {{76, 57}, {77, 40}, {78, 35}, {48, 200}, {49, 100}, {50, 50}, {51, 255}}},
@@ -111,10 +115,10 @@ TEST(BlendOverlay, ChangesExactlyTheExpectedBytes)
 // A status frame copies images blended once onto black: the bytes must be
 // those of blending onto the black background, at even and odd places, and
 // an image not wholly inside, or made for another format, is not copied.
-TEST(OverlayOnBlack, CopiesTheBytesOfBlendingOntoTheBlackBackground)
+TEST(overlay_on_black, copies_the_bytes_of_blending_onto_the_black_background)
 {
     const OverlayImage image = TestImage();
-    for (std::int32_t format : {kPixelArgb32, kPixelNv12, kPixelYuy2}) {
+    for (DriverPixelFormat format : {kPixelArgb32, kPixelBgrx, kPixelNv12, kPixelYuy2}) {
         const OverlayOnBlack onBlack(image, format);
         Bytes black(FrameBytes(format, 10, 6) + kGuardBytes, kGuard);
         FillStatusBackground(black.data(), 10, 6, format);
@@ -129,13 +133,13 @@ TEST(OverlayOnBlack, CopiesTheBytesOfBlendingOntoTheBlackBackground)
         Bytes untouched = black;
         EXPECT_FALSE(onBlack.CopyInto(FramePlanesOf(untouched.data(), 10, 6, format), format, 10, 6, 7, 0));
         EXPECT_FALSE(onBlack.CopyInto(FramePlanesOf(untouched.data(), 10, 6, format), format, 10, 6, 0, -1));
-        const std::int32_t other = format == kPixelNv12 ? kPixelYuy2 : kPixelNv12;
+        const DriverPixelFormat other = format == kPixelNv12 ? kPixelYuy2 : kPixelNv12;
         EXPECT_FALSE(onBlack.CopyInto(FramePlanesOf(untouched.data(), 10, 6, format), other, 10, 6, 0, 0));
         EXPECT_EQ(untouched, black);
     }
 }
 
-TEST(FinishOverlayImage, BuildsAlphaPlanesAndTurnsTheArgbPlaneBottomUp)
+TEST(finish_overlay_image, builds_the_alpha_planes_and_turns_the_argb_plane_bottom_up)
 {
     // Top-down alphas 255 128 0 64 / 255 255 0 1; colour bytes tag the row.
     const Bytes alphas = {255, 128, 0, 64, 255, 255, 0, 1};
@@ -156,7 +160,7 @@ TEST(FinishOverlayImage, BuildsAlphaPlanesAndTurnsTheArgbPlaneBottomUp)
     EXPECT_EQ(image.argb[31], 64);
 }
 
-TEST(FinishOverlayImage, MismatchedPixelsGiveAnImageThatDrawsNothing)
+TEST(finish_overlay_image, mismatched_pixels_give_an_image_that_draws_nothing)
 {
     const OverlayImage image = FinishOverlayImage(Bytes(12, 255), 2, 2);
     EXPECT_EQ(image.width, 0u);

@@ -52,10 +52,10 @@ struct Links : PhoneSession {
     void Tick(std::uint32_t) override {}
     void StartStreaming(const ClientFormat&) override {}
     bool networkAvailable() const override { return network; }
-    ConnectionState state() const override { return ConnectionState::Idle; }
-    bool HasUsbConnection() const override { return true; }
-    int UsbValidDeviceCount() const override { return usbDevices; }
-    bool UsbHasDeviceList() const override { return true; }
+    ConnectionState state() const override { return ConnectionState::kIdle; }
+    bool hasUsbConnection() const override { return true; }
+    int usbValidDeviceCount() const override { return usbDevices; }
+    bool usbHasDeviceList() const override { return true; }
 };
 
 class StatusScreenTest : public testing::Test {
@@ -84,7 +84,7 @@ protected:
 #endif
 
     // One status frame of the given kind; the committed picture.
-    const Bytes& Paint(std::uint32_t width, std::uint32_t height, std::int32_t format, std::uint32_t now = 5000,
+    const Bytes& Paint(std::uint32_t width, std::uint32_t height, DriverPixelFormat format, std::uint32_t now = 5000,
                        bool appleServiceRunning = true)
     {
         camera_->record = DescribeFormat(width, height, format);
@@ -93,8 +93,8 @@ protected:
     }
 
     // The luma bytes (NV12, YUY2) of a top-down rectangle, row by row.
-    static Bytes Luma(const Bytes& frame, std::int32_t format, std::uint32_t width, std::uint32_t x, std::uint32_t y,
-                      std::uint32_t w, std::uint32_t h)
+    static Bytes Luma(const Bytes& frame, DriverPixelFormat format, std::uint32_t width, std::uint32_t x,
+                      std::uint32_t y, std::uint32_t w, std::uint32_t h)
     {
         const std::uint32_t step = format == kPixelYuy2 ? 2 : 1;
         Bytes out;
@@ -115,7 +115,7 @@ protected:
     std::uint32_t overlayUntil_ = 0;
 };
 
-TEST_F(StatusScreenTest, Nv12SpinnerInTheMiddleAndTextTopRight)
+TEST_F(StatusScreenTest, an_nv12_frame_has_the_spinner_in_the_middle_and_the_text_top_right)
 {
     const Bytes frame = Paint(640, 480, kPixelNv12);
     ASSERT_EQ(frame.size(), 640u * 480 * 3 / 2);
@@ -130,11 +130,13 @@ TEST_F(StatusScreenTest, Nv12SpinnerInTheMiddleAndTextTopRight)
     EXPECT_GT(Max(Luma(frame, kPixelNv12, 640, 440, 0, 200, 22)), 200);
     EXPECT_EQ(Max(Luma(frame, kPixelNv12, 640, 440, 22, 200, 10)), 0);
     EXPECT_EQ(ReadSetup(config_), (VideoSize{640, 480}));
-    // Two seconds later the text is gone.
+    // Two seconds later the text is gone, and stays gone when the clock has
+    // run on for half its range (24.9 days).
     EXPECT_EQ(Max(Luma(Paint(640, 480, kPixelNv12, 7000), kPixelNv12, 640, 440, 0, 200, 22)), 0);
+    EXPECT_EQ(Max(Luma(Paint(640, 480, kPixelNv12, 7000 + 0x80000000u + 1000), kPixelNv12, 640, 440, 0, 200, 22)), 0);
 }
 
-TEST_F(StatusScreenTest, Argb32TextLandsInTheLastRowsInMemory)
+TEST_F(StatusScreenTest, argb32_text_lands_in_the_last_rows_in_memory)
 {
     const Bytes frame = Paint(1920, 1080, kPixelArgb32);
     const auto green = [&](std::uint32_t memoryRow, std::uint32_t column) {
@@ -152,7 +154,7 @@ TEST_F(StatusScreenTest, Argb32TextLandsInTheLastRowsInMemory)
     EXPECT_EQ(frame[(571 * 1920 + 928) * 4 + 3], 255);
 }
 
-TEST_F(StatusScreenTest, IconsFollowNetworkUsbAndTheAppleService)
+TEST_F(StatusScreenTest, the_icons_follow_the_network_usb_and_the_apple_service)
 {
     const auto wifi = [&](const Bytes& f) { return Max(Luma(f, kPixelYuy2, 1280, 10, 10, 128, 128)); };
     const auto usb = [&](const Bytes& f) { return Luma(f, kPixelYuy2, 1280, 138, 10, 120, 120); };
@@ -181,7 +183,7 @@ TEST_F(StatusScreenTest, IconsFollowNetworkUsbAndTheAppleService)
     EXPECT_EQ(plain, usb(Paint(1280, 720, kPixelYuy2, 14000, false)));
 }
 
-TEST_F(StatusScreenTest, SpinnerTurnsOneStepPerFrameAndCyclesInTwenty)
+TEST_F(StatusScreenTest, the_spinner_turns_one_step_per_frame_and_comes_round_in_twenty)
 {
     const auto spinner = [&](const Bytes& f) { return Luma(f, kPixelNv12, 640, 288, 208, 64, 64); };
     const Bytes first = spinner(Paint(640, 480, kPixelNv12));
@@ -192,7 +194,7 @@ TEST_F(StatusScreenTest, SpinnerTurnsOneStepPerFrameAndCyclesInTwenty)
     EXPECT_EQ(spinner(Paint(640, 480, kPixelNv12)), first);
 }
 
-TEST_F(StatusScreenTest, NewPixelFormatMakesNewTextAndSetup)
+TEST_F(StatusScreenTest, a_new_pixel_format_makes_a_new_text_and_setup_value)
 {
     Paint(1280, 720, kPixelYuy2, 5000);
     WriteSetup(config_, 640, 480); // so that a fresh write shows
