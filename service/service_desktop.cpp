@@ -16,7 +16,7 @@ ServiceDesktop::ServiceDesktop(ConfigStore& config)
 void ServiceDesktop::StartTray(int code)
 {
     // The tray takes its command-line digit as its first notification.
-    LaunchInUserSession({InstallPath(config_, kTrayProgramFile), std::string(1, char('0' + code))}, true);
+    LaunchInUserSession({InstallPath(config_, kTrayProgramFile, InstallFile::kProgram), std::string(1, char('0' + code))}, true);
 }
 
 void ServiceDesktop::StartProgram(const ProgramCommand& command)

@@ -13,7 +13,7 @@ class ServiceDesktop final : public Desktop {
 public:
     explicit ServiceDesktop(ConfigStore& config);
 
-    void NotifyTray(int code) override { notifier_.Post(code); }
+    void NotifyTray(TrayCode code) override { notifier_.Post(code); }
     void StartProgram(const ProgramCommand& command) override;
     bool IsAppleMobileDeviceServiceRunning() override;
 

@@ -1,5 +1,7 @@
 #include "service/tray_notifier.h"
 
+#include "base/signal_stack.h"
+
 #include <spdlog/spdlog.h>
 
 namespace talvik {
@@ -42,6 +44,7 @@ void TrayNotifier::Finish()
 
 void TrayNotifier::Run()
 {
+    const SignalStack crashStack; // a crash report even when this stack overflows
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         wake_.wait(guard, [this] { return finishing_ || !queue_.empty(); });

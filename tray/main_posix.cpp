@@ -51,10 +51,7 @@ public:
 
     bool ShowToast(const TrayNotice& notice) override
     {
-        const auto directory = InstallDirectory();
-        if (!directory)
-            return false;
-        const std::string image = *directory + notice.imageFile;
+        const std::string image = InstallPath(SystemConfigStore(), notice.imageFile, InstallFile::kData);
         NotifyNotification* toast = notify_notification_new(notice.toastText, nullptr, image.c_str());
         notify_notification_set_timeout(toast, kToastExpirationMs);
         GError* error = nullptr;
@@ -72,7 +69,17 @@ public:
         spdlog::info("No notification service, not shown: {0}", notice.balloonText);
     }
 
-    void RemoveIconAndQuit() override { g_main_loop_quit(loop_); }
+    // From the loop itself: a quit asked before the loop runs (code 0 on the
+    // command line) would otherwise be lost, and the tray would never end.
+    void RemoveIconAndQuit() override
+    {
+        g_idle_add(
+            [](gpointer loop) {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            loop_);
+    }
 
 private:
     GMainLoop* loop_;
@@ -92,7 +99,7 @@ gboolean Quit(gpointer loop)
 
 int RunTray(const char* commandLine)
 {
-    SetUpLogging();
+    SetUpLogging(kTrayLogFileName);
     spdlog::info("Tray started with \"{0}\"", commandLine);
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     const guint interrupt = g_unix_signal_add(SIGINT, Quit, loop);

@@ -225,7 +225,7 @@ std::string MenuText()
 
 int RunTray(HINSTANCE instance, const char* commandLine, int show)
 {
-    SetUpLogging();
+    SetUpLogging(kTrayLogFileName);
     spdlog::info("Tray started with \"{0}\"", commandLine);
     settingsEnabled = SettingsEnabled(commandLine);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");

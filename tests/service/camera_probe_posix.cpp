@@ -48,8 +48,8 @@ void CameraProbe::Snapshot(const std::string& name) const
     EXPECT_EQ(Camview({"--snapshot", (directory / (name + ".png")).string()}), 0) << name;
 }
 
-std::optional<std::uint32_t> CameraProbe::FrameNumber(std::uint32_t width, std::uint32_t height, std::int32_t format,
-                                                      std::uint32_t bars) const
+std::optional<std::uint32_t> CameraProbe::FrameNumber(std::uint32_t width, std::uint32_t height,
+                                                      DriverPixelFormat format, std::uint32_t bars) const
 {
     const auto until = std::chrono::steady_clock::now() + 3s;
     do {
@@ -61,7 +61,7 @@ std::optional<std::uint32_t> CameraProbe::FrameNumber(std::uint32_t width, std::
 }
 
 std::optional<std::uint32_t> ReadFrameNumber(const std::vector<std::uint8_t>& bytes, std::uint32_t width,
-                                             std::uint32_t height, std::int32_t format, std::uint32_t bars)
+                                             std::uint32_t height, DriverPixelFormat format, std::uint32_t bars)
 {
     const std::optional<camview::Image> luma = camview::ToLuma(bytes, width, height, format);
     if (!luma)

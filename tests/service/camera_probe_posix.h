@@ -4,6 +4,8 @@
 // under Wine alike.
 #pragma once
 
+#include "media/pixel_format.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,7 +29,7 @@ public:
     // code can be read within 3 s: the format text drawn over the code's
     // right end for two seconds after a change can hide it. `bars`: black
     // rows at the top and the bottom.
-    std::optional<std::uint32_t> FrameNumber(std::uint32_t width, std::uint32_t height, std::int32_t format,
+    std::optional<std::uint32_t> FrameNumber(std::uint32_t width, std::uint32_t height, DriverPixelFormat format,
                                              std::uint32_t bars = 0) const;
 
 private:
@@ -37,6 +39,6 @@ private:
 // The frame number in the picture area of `bytes`, a picture `width` pixels
 // wide whose top and bottom `bars` rows are black bars.
 std::optional<std::uint32_t> ReadFrameNumber(const std::vector<std::uint8_t>& bytes, std::uint32_t width,
-                                             std::uint32_t height, std::int32_t format, std::uint32_t bars = 0);
+                                             std::uint32_t height, DriverPixelFormat format, std::uint32_t bars = 0);
 
 } // namespace talvik::test

@@ -25,12 +25,18 @@ public:
     explicit ServiceRig(const std::vector<std::string>& productSettings = {});
 
     // Starts the service with its USB library pointed at `usbmuxd`, and
-    // `environment` ("NAME=value") added; `inTerminal`: with a terminal for
+    // `environment` ("NAME=value") added, which wins over the rig's own
+    // (an empty value unsets one); `inTerminal`: with a terminal for
     // its standard error (script(1)), whose text Output() gives.
     void Start(const std::string& usbmuxd, const std::vector<std::string>& environment = {},
                bool inTerminal = false);
     std::string Output() const { return service_->Output(); }
-    // SIGTERM; the exit code.
+    // The service's own process (script(1)'s child in a terminal); -1
+    // while script has not started it yet.
+    pid_t pid() const;
+    // Whether the service runs (has neither ended nor crashed).
+    bool Running() const;
+    // SIGTERM to the service itself; its exit code.
     std::optional<int> Stop();
 
     std::uint16_t port() const { return port_; }
@@ -39,9 +45,10 @@ public:
     std::string ring() const { return run_ + "/talvik/audio"; }
     std::string unusedUsbmuxd() const { return "UNIX:" + root_.File("no-usbmuxd"); }
     std::string File(const std::string& name) const { return root_.File(name); }
-    std::string Log() const;
-    // How many log lines read exactly `line` after their time stamp.
-    int Count(const std::string& line) const;
+    // The service's log, or the log file `file` beside it (the tray's).
+    std::string Log(const std::string& file = "log.txt") const;
+    // How many lines of that log read exactly `line` after their time stamp.
+    int Count(const std::string& line, const std::string& file = "log.txt") const;
     std::string TrayStarts() const;
 
     // What a consumer of the rig's camera sees.
@@ -56,6 +63,7 @@ private:
     std::string run_;
     std::uint16_t port_;
     std::unique_ptr<HelperProcess> service_;
+    bool inTerminal_ = false;
 };
 
 } // namespace talvik::test

@@ -7,6 +7,7 @@
 #include "tests/service/service_rig_posix.h"
 #include "tests/service/tray_server_posix.h"
 #include "tests/support/phonesim_process.h"
+#include "tests/support/skip.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -81,7 +82,7 @@ TEST(service_process, logs_into_the_install_directory_and_stops_in_order_on_sigt
 TEST(service_process, a_phone_over_wifi_then_over_usb_streams_and_the_tray_hears_of_it_and_of_the_stop)
 {
     if (!HavePhonesim())
-        GTEST_SKIP() << "phonesim is not built";
+        TALVIK_SKIP_MISSING() << "phonesim is not built";
     for (Via via : {Via::kWifi, Via::kUsb}) {
         ServiceRig rig;
         talvik::test::TrayServer tray(rig.trayEndpoint());
@@ -97,7 +98,7 @@ TEST(service_process, a_phone_over_wifi_then_over_usb_streams_and_the_tray_hears
 TEST(service_process, without_a_tray_each_notification_starts_the_tray_program_with_its_digit)
 {
     if (!HavePhonesim())
-        GTEST_SKIP() << "phonesim is not built";
+        TALVIK_SKIP_MISSING() << "phonesim is not built";
     ServiceRig rig;
     EXPECT_EQ(StreamOneSession(rig, Via::kWifi), 0);
     ExpectStreamedAndStopped(rig.Log());

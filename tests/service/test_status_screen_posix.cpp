@@ -8,6 +8,8 @@
 #include "tests/service/service_rig_posix.h"
 #include "tests/support/phonesim_process.h"
 #include "tools/camview/picture_rgb.h"
+#include "tests/support/skip.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +61,8 @@ std::vector<bool> DrawnMask(const Image& luma, const Area& area)
     return mask;
 }
 
-Image Luma(const talvik::test::CameraProbe& camera, std::uint32_t width, std::uint32_t height, std::int32_t format)
+Image Luma(const talvik::test::CameraProbe& camera, std::uint32_t width, std::uint32_t height,
+           talvik::DriverPixelFormat format)
 {
     std::optional<Image> luma =
         talvik::camview::ToLuma(camera.Grab(talvik::FrameBytes(format, width, height)), width, height, format);
@@ -71,7 +74,7 @@ Image Luma(const talvik::test::CameraProbe& camera, std::uint32_t width, std::ui
 double FramesPerSecond(const ServiceRig& rig)
 {
     HelperProcess camview(talvik::test::SiblingProgram("camview"), {"--file", rig.camera(), "--stats"});
-    std::this_thread::sleep_for(2500ms);
+    talvik::test::WaitUntil([&] { return std::ranges::count(camview.Output(), '\n') >= 2; }, 5s);
     const std::string output = camview.Output();
     const std::size_t second = output.find('\n') + 1;
     int pictures = 0;
@@ -105,7 +108,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
 
     struct Case {
         std::uint32_t width, height;
-        std::int32_t format;
+        talvik::DriverPixelFormat format;
     };
     for (const Case& c : {Case{640, 480, talvik::kPixelNv12}, Case{1280, 720, talvik::kPixelYuy2},
                           Case{1920, 1080, talvik::kPixelArgb32}}) {
@@ -155,7 +158,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
 
     if (!network) {
         EXPECT_EQ(rig.Stop(), 0);
-        GTEST_SKIP() << "no usable network adapter: the blinking USB icon is not drawn without one";
+        TALVIK_SKIP_MISSING() << "no usable network adapter: the blinking USB icon is not drawn without one";
     }
     // No usbmuxd process: the crossed-out USB icon alternates with the
     // plain one once a second.
@@ -163,7 +166,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
     std::set<std::vector<bool>> blinking;
     for (int i = 0; i < 4; ++i) {
         blinking.insert(DrawnMask(Luma(camera, 1920, 1080, talvik::kPixelArgb32), usbIcon));
-        std::this_thread::sleep_for(600ms);
+        std::this_thread::sleep_for(600ms); // samples over time: the blinking is the subject
     }
     ASSERT_EQ(blinking.size(), 2u);
     // The plain icon has fewer drawn pixels than the crossed one.
@@ -176,7 +179,7 @@ TEST(status_screen, spinner_icons_and_format_text_reach_the_camera_in_every_pixe
         << rig.Log();
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(DrawnMask(Luma(camera, 1920, 1080, talvik::kPixelArgb32), usbIcon), plain) << i;
-        std::this_thread::sleep_for(600ms);
+        std::this_thread::sleep_for(600ms); // samples over time: that nothing blinks is the subject
     }
     EXPECT_EQ(rig.Stop(), 0);
 }

@@ -7,6 +7,8 @@
 #include "service/tray_pipe.h"
 #include "tests/service/service_rig_posix.h"
 #include "tests/support/phonesim_process.h"
+#include "tests/support/skip.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -27,6 +29,8 @@ using talvik::test::ServiceRig;
 namespace {
 
 const std::string kAnswer("Default answer from server\0", 27);
+// The tray logs beside the service, into a file of its own.
+const std::string kTrayLog = "talviktray.log";
 
 // dbus-daemon with a session bus of its own, and the stand-in notification
 // service on it; both stopped by their PIDs when the object goes.
@@ -36,8 +40,7 @@ public:
         : address_("unix:path=" + dir_.File("bus")),
           daemon_("/usr/bin/dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=" + address_})
     {
-        for (int i = 0; i < 250 && !talvik::test::FileExists(dir_.File("bus")); ++i)
-            std::this_thread::sleep_for(20ms);
+        talvik::test::WaitUntil([&] { return talvik::test::FileExists(dir_.File("bus")); }, 5s);
         server_ = std::make_unique<HelperProcess>(
             "/usr/bin/python3", std::vector<std::string>{TALVIK_TRAY_TEST_DIR "/fake_notification_server.py",
                                                          dir_.File("shown.txt")},
@@ -102,11 +105,12 @@ std::string Exchange(const std::string& endpoint, const std::string& message)
 TrayDelivery SendWhenFree(const std::string& endpoint, int code)
 {
     TrayDelivery result = TrayDelivery::kBusy;
-    for (int i = 0; i < 20 && result == TrayDelivery::kBusy; ++i) {
-        if (i > 0)
-            std::this_thread::sleep_for(100ms);
-        result = SendToTray(endpoint, code, 2000);
-    }
+    talvik::test::WaitUntil(
+        [&] {
+            result = SendToTray(endpoint, code, 2000);
+            return result != TrayDelivery::kBusy;
+        },
+        3s, 100ms);
     return result;
 }
 
@@ -163,16 +167,16 @@ TEST(tray_process, each_message_is_answered_and_shows_its_notification_once)
         const std::string before = bus.Shown();
         auto tray = StartTray(rig, bus, c.arguments);
         for (const std::string& message : c.messages)
-            EXPECT_EQ(Exchange(rig.trayEndpoint(), message), kAnswer);
+            EXPECT_EQ(Exchange(rig.trayEndpoint(), message), kAnswer) << rig.Log(kTrayLog);
         std::string expected;
         for (const std::string& text : c.shown) {
             expected += Toast(rig, text);
-            EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Toast shown: " + text) > 0; })) << text;
+            EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Toast shown: " + text, kTrayLog) > 0; })) << text;
         }
         EXPECT_EQ(bus.Shown().substr(before.size()), expected);
         tray->Stop();
         EXPECT_EQ(tray->Wait(0ms), 0);
-        EXPECT_EQ(rig.Count("Tray ended"), 1) << rig.Log();
+        EXPECT_EQ(rig.Count("Tray ended", kTrayLog), 1) << rig.Log(kTrayLog);
     }
 }
 
@@ -199,15 +203,21 @@ TEST(tray_process, a_second_client_finds_the_tray_busy_and_without_notifications
     EXPECT_EQ(SendWhenFree(rig.trayEndpoint(), 1), TrayDelivery::kAnswered);
     EXPECT_EQ(SendWhenFree(rig.trayEndpoint(), 0), TrayDelivery::kAnswered);
     EXPECT_EQ(tray->Wait(5s), 0);
-    EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Tray ended") == 1; }));
-    EXPECT_EQ(rig.Count("No notification service, not shown: Talvik Barcode Reader connected"), 1) << rig.Log();
-    EXPECT_EQ(rig.Count("Notification icon removed, the tray ends"), 1) << rig.Log();
+    EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Tray ended", kTrayLog) == 1; }));
+    EXPECT_EQ(rig.Count("No notification service, not shown: Talvik Barcode Reader connected", kTrayLog), 1)
+        << rig.Log(kTrayLog);
+    EXPECT_EQ(rig.Count("Notification icon removed, the tray ends", kTrayLog), 1) << rig.Log(kTrayLog);
+
+    // Started with 0, as a stopping service starts a missing tray, it ends
+    // at once too.
+    HelperProcess stopped(talvik::test::SiblingProgram("talviktray"), {"0"}, TrayEnvironment(rig, bus));
+    EXPECT_EQ(stopped.Wait(5s), 0) << stopped.Output();
 }
 
 TEST(tray_process, the_service_starts_a_missing_tray_with_the_digit_and_tells_the_running_one)
 {
     if (!talvik::test::FileExists(talvik::test::SiblingProgram("phonesim")))
-        GTEST_SKIP() << "phonesim is not built";
+        TALVIK_SKIP_MISSING() << "phonesim is not built";
     DesktopBus bus;
     ServiceRig rig;
     std::filesystem::copy_file(talvik::test::SiblingProgram("talviktray"), rig.File("install/talviktray"),
@@ -219,14 +229,19 @@ TEST(tray_process, the_service_starts_a_missing_tray_with_the_digit_and_tells_th
         auto phone = talvik::test::StartPhonesim(
             {"connect", "--port", std::to_string(rig.port()), "--frames", "30", "--duration", "30"});
         EXPECT_EQ(phone->Wait(40s), 0) << phone->Output();
-        EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Toast shown: Vidrelo connected via WiFi") == session; }))
-            << rig.Log();
+        EXPECT_TRUE(
+            rig.WaitFor([&] { return rig.Count("Toast shown: Vidrelo connected via WiFi", kTrayLog) == session; }))
+            << rig.Log(kTrayLog);
         // The stop's 0 reaches the tray, which stays.
         EXPECT_EQ(rig.Stop(), 0);
     }
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    EXPECT_EQ(rig.Count("Tray started with \"5\""), 1) << rig.Log();
+    EXPECT_EQ(rig.Count("Tray started with \"5\"", kTrayLog), 1) << rig.Log(kTrayLog);
+    // Each program rotates its own file: none of the tray's lines in the
+    // service's, which still has its own.
+    EXPECT_EQ(rig.Log().find("Tray started"), std::string::npos) << rig.Log();
+    EXPECT_GE(rig.Count("Engine Start"), 2);
     EXPECT_EQ(bus.Shown(), Toast(rig, "Vidrelo connected via WiFi") + Toast(rig, "Vidrelo connected via WiFi"));
     StopTrayAt(rig.trayEndpoint());
-    EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Tray ended") == 1; })) << rig.Log();
+    EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("Tray ended", kTrayLog) == 1; })) << rig.Log(kTrayLog);
 }

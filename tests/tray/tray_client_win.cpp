@@ -86,7 +86,7 @@ int main(int argc, char** argv)
         CloseHandle(first);
     } else if (command == "notify" && argc == 3) {
         talvik::ServiceDesktop desktop(talvik::SystemConfigStore());
-        desktop.NotifyTray(std::atoi(argv[2]));
+        desktop.NotifyTray(static_cast<talvik::TrayCode>(std::atoi(argv[2])));
         desktop.FinishNotifications();
         std::puts("done");
     } else {

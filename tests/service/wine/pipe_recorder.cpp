@@ -7,7 +7,9 @@
 //   listening
 //   message: <the bytes read, those outside printable ASCII as \xNN>
 //   ended
-// and ends after answering notification 0, or after two minutes.
+// and ends after answering notification 0, or after two minutes. Started
+// with the argument "silent", it reads every message and never answers, as a
+// tray that hangs would, until it is ended.
 #include "tests/service/tray_pipe_server_win.h"
 #include "tests/support/printable.h"
 
@@ -50,8 +52,9 @@ std::string LogPath()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const bool silent = argc > 1 && std::string(argv[1]) == "silent";
     LineLog log(LogPath());
     log.Write(std::string("started: ") + GetCommandLineA());
     talvik::test::TrayPipeServer server("\\\\.\\pipe\\talvikpipe");
@@ -63,9 +66,11 @@ int main()
     log.Write("listening");
     server.Serve(stop, kLifetimeMs, [&](const std::string& message) {
         log.Write("message: " + talvik::test::Printable(message));
+        if (silent)
+            return std::optional<std::string>();
         if (message == std::string("0\0", 2))
             SetEvent(stop);
-        return std::string("Default answer from server", 27);
+        return std::optional<std::string>(std::string("Default answer from server", 27));
     });
     CloseHandle(stop);
     log.Write("ended");

@@ -26,11 +26,7 @@ cp "$service_exe" "$install/TalvikSvc.exe" || fail "cannot copy the service"
 for dll in avutil-56.dll avcodec-58.dll swresample-3.dll swscale-5.dll; do
     cp "$codec_dir/$dll" "$install/" || fail "no $dll in $codec_dir"
 done
-printf '[logging]\r\nloglevel=3\r\n' >"$install/Vidrelo.ini"
-w reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvikDrivers' /v UninstallString \
-    /t REG_SZ /d "$win_install\\uninst.exe" /f >/dev/null || fail "cannot write UninstallString"
-w reg add 'HKLM\Software\Talvik\Vidrelo' /v CameraFile /t REG_SZ /d "$win_camera" /f >/dev/null \
-    || fail "cannot write CameraFile"
+write_service_settings "$install" "$win_install" "$win_camera"
 
 "$wine" "$install/TalvikSvc.exe" install >/dev/null 2>&1 || fail "install failed"
 note_state "$(state_of "$(w sc start TalvikSvc)")"

@@ -18,6 +18,7 @@
 #include "tests/support/fake_config_store.h"
 #include "tests/support/phonesim_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -53,9 +54,7 @@ int Count(const std::string& line)
 // Waits up to 30 s (Wine is slow to start things) for `line` in the log.
 bool AwaitLine(const std::string& line)
 {
-    for (int i = 0; i < 300 && Count(line) == 0; ++i)
-        std::this_thread::sleep_for(100ms);
-    return Count(line) > 0;
+    return talvik::test::WaitUntil([&] { return Count(line) > 0; }, 30s, 100ms);
 }
 
 // Image rows 0 to 2 * width / 28 of the right half hold the format text;
@@ -148,7 +147,7 @@ TEST(windows_service, status_screen_and_phone_stream_in_the_camera_file)
         talvik::test::StartPhonesim({"connect", "--host", "127.0.0.1", "--port", "5055", "--duration", "60"});
     ASSERT_TRUE(AwaitLine("StartStreaming: 1280 x 720 at 30 fps")) << phone->Output();
     std::vector<std::uint32_t> numbers;
-    for (std::int32_t format : {talvik::kPixelNv12, talvik::kPixelYuy2, talvik::kPixelArgb32}) {
+    for (talvik::DriverPixelFormat format : {talvik::kPixelNv12, talvik::kPixelYuy2, talvik::kPixelArgb32}) {
         const std::string name = talvik::PixelFormatName(format);
         SCOPED_TRACE(name);
         ASSERT_EQ(camera.Camview({"--request", "1280x720", name}), 0);
@@ -163,9 +162,14 @@ TEST(windows_service, status_screen_and_phone_stream_in_the_camera_file)
     // The phone hangs up: the status screen is back.
     phone->Stop();
     ASSERT_TRUE(AwaitLine("ConnectionDisconnected"));
-    std::this_thread::sleep_for(500ms);
-    const std::vector<std::uint8_t> after = camera.Grab(talvik::FrameBytes(talvik::kPixelArgb32, kWidth, kHeight));
-    EXPECT_FALSE(talvik::test::ReadFrameNumber(after, kWidth, kHeight, talvik::kPixelArgb32));
+    EXPECT_TRUE(talvik::test::WaitUntil(
+        [&] {
+            const std::vector<std::uint8_t> after =
+                camera.Grab(talvik::FrameBytes(talvik::kPixelArgb32, kWidth, kHeight));
+            return !talvik::test::ReadFrameNumber(after, kWidth, kHeight, talvik::kPixelArgb32);
+        },
+        5s))
+        << "the phone's picture stays after it hung up";
     const std::vector<talvik::test::SentFrame> sent = talvik::test::SentFrames(phone->Output());
     for (std::uint32_t number : numbers)
         EXPECT_TRUE(std::ranges::any_of(sent, [&](const auto& f) { return f.number == number && f.width == 1280; }))

@@ -3,11 +3,12 @@
 # HKLM change). Source it; it sets:
 #   wine, wineserver, work (a temporary directory, removed at exit),
 #   WINEPREFIX; shown_logs: files that fail prints.
-# and defines fail, w, reg_value, await_state, await_line, start_prefix.
+# and defines fail, w, reg_value, await_state, await_line, start_xvfb,
+# start_prefix.
 wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver
 work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-server_pid=""
+server_pid="" xvfb_pid=""
 shown_logs=()
 # Wine may take a while to start its processes.
 start_seconds=60
@@ -17,6 +18,7 @@ cleanup() {
     # processes in it, then its server.
     [ ! -d "$WINEPREFIX" ] || "$wineserver" -k 2>/dev/null
     [ -z "$server_pid" ] || { kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; }
+    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -72,6 +74,18 @@ await_line() {
     done
 }
 
+# An X server of the script's own as DISPLAY, for the windows and the
+# notification icon of the programs started after it (the Wine session
+# passes DISPLAY on to the services it starts).
+start_xvfb() {
+    command -v Xvfb >/dev/null || fail "no Xvfb: install Debian's xvfb"
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    xvfb_pid=$!
+    for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+    [ -s "$work/display" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(cat "$work/display")"
+}
+
 # Makes the prefix and starts its session on a server of its own.
 start_prefix() {
     [ -z "$(ss -Htln 'sport = :5055')" ] || fail "something listens on TCP port 5055, which the service needs"
@@ -84,5 +98,23 @@ start_prefix() {
     "$wineserver" -w
     "$wineserver" -f -p >/dev/null 2>&1 &
     server_pid=$!
-    "$wine" wineboot >/dev/null 2>&1 || fail "starting the Wine session failed"
+    # Started with the server still coming up, a session can fail at once:
+    # tried three times, the last attempt's words kept for the failure.
+    for attempt in 1 2 3; do
+        "$wine" wineboot >"$work/wineboot.log" 2>&1 && return
+        sleep "$attempt"
+    done
+    cat "$work/wineboot.log" >&2
+    fail "starting the Wine session failed"
+}
+
+# The settings a test's service runs with: loglevel 3 in Vidrelo.ini in the
+# Linux directory $1, which is the install directory $2 (as Windows names
+# it), and the camera file $3 (as Windows names it).
+write_service_settings() {
+    printf '[logging]\r\nloglevel=3\r\n' >"$1/Vidrelo.ini"
+    w reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvikDrivers' /v UninstallString \
+        /t REG_SZ /d "$2\\uninst.exe" /f >/dev/null || fail "cannot write UninstallString"
+    w reg add 'HKLM\Software\Talvik\Vidrelo' /v CameraFile /t REG_SZ /d "$3" /f >/dev/null \
+        || fail "cannot write CameraFile"
 }

@@ -3,7 +3,7 @@
 # stopped by its PID) and in a Wine prefix of the test's own, where the
 # toast platform is missing, so every notification is a balloon. The
 # service's own client (tray_client.exe) talks to it over the real pipe;
-# what the tray shows is read from its lines in log.txt. Checks that:
+# what the tray shows is read from its lines in talviktray.log. Checks that:
 #  - the service's notification starts the missing tray with its digit and
 #    reaches the running one;
 #  - command line 1 gives the menu "Settings, Close" and the barcode
@@ -25,7 +25,7 @@ work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 install="$work/Talvik Drivers"
 win_install="Z:${install//\//\\}"
-log="$install/log.txt"
+log="$install/talviktray.log"
 xvfb_pid="" server_pid="" tray_pid=""
 start_seconds=60
 
@@ -42,7 +42,7 @@ trap 'exit 1' INT TERM
 
 fail() {
     echo "FAIL: $*"
-    echo "---- log.txt ----"
+    echo "---- talviktray.log ----"
     tr -d '\r' <"$log" 2>/dev/null
     exit 1
 }

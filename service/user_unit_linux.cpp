@@ -1,6 +1,7 @@
-#include "service/user_unit_posix.h"
+#include "service/user_unit_linux.h"
 
 #include "service/spawn_posix.h"
+#include "service/unit_template.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -47,17 +48,13 @@ std::string ExecStartValue(const std::string& path)
     return value + '"';
 }
 
+// The unit the package installs too, with this executable's ExecStart.
 std::string UnitText(const std::string& executable)
 {
-    return "[Unit]\n"
-           "Description=Talvik connection manager\n"
-           "\n"
-           "[Service]\n"
-           "ExecStart=" + ExecStartValue(executable) + "\n"
-           "Restart=on-failure\n"
-           "\n"
-           "[Install]\n"
-           "WantedBy=default.target\n";
+    std::string text = kUnitTemplate;
+    const std::string placeholder = "@TALVIK_EXEC_START@";
+    text.replace(text.find(placeholder), placeholder.size(), ExecStartValue(executable));
+    return text;
 }
 
 // Creates the unit file; false (with the reason printed) when it could not.
@@ -105,6 +102,15 @@ void InstallUserUnit()
     const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) {
         std::fprintf(stderr, "Cannot find the running executable: %s\n", error.message().c_str());
+        return;
+    }
+    // An installed package brings the unit for its program: it only needs
+    // enabling, and a copy in the user's directory would hide its updates.
+    const std::filesystem::path packaged = executable.parent_path().parent_path() / "lib/systemd/user" / kUnitName;
+    if (std::filesystem::exists(packaged, error)) {
+        std::printf("%s comes with the package\n", packaged.c_str());
+        std::fflush(stdout);
+        EnableUnit();
         return;
     }
     const std::optional<std::string> directory = UnitDirectory();

@@ -1,4 +1,4 @@
-#include "service/daemon_platform_posix.h"
+#include "service/daemon_platform_linux.h"
 
 #include "service/crash_handler.h"
 
