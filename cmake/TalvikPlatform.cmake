@@ -33,3 +33,16 @@ if(TALVIK_WINDOWS)
     # One self-contained executable per program: no mingw runtime DLLs to ship.
     set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static -static-libgcc -static-libstdc++")
 endif()
+
+# talvik_version_resource(<program target> <description>): the project's
+# version as the program's version resource (Windows only).
+function(talvik_version_resource target description)
+    if(NOT TALVIK_WINDOWS)
+        return()
+    endif()
+    enable_language(RC)
+    set(TALVIK_VERSION_PROGRAM ${target})
+    set(TALVIK_VERSION_DESCRIPTION "${description}")
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+endfunction()

@@ -6,7 +6,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/lib.sh"
 
 apt_install mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-    wine wine64 xvfb xauth dpkg-dev cmake ninja-build nasm make \
+    wine wine64 xvfb xauth dpkg-dev cmake ninja-build nasm make nsis \
     libspdlog-dev libfmt-dev libconcurrentqueue-dev
 
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || die "x86_64-w64-mingw32-g++-posix missing after install"

@@ -17,27 +17,14 @@ fixed and the bytes depend only on the drawing.
 """
 import math
 import os
-import struct
 import sys
-import zlib
 
 import cairo
 
+from png_file import write_png
+
 SPINNER_FRAMES = 20
 SPINNER_STEP_DEGREES = 4.5
-
-
-def write_png(path, width, height, color_type, rows):
-    """rows: one bytes object per row, already in the colour type's layout."""
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-    raw = b"".join(b"\x00" + row for row in rows)
-    header = struct.pack(">IIBBBBB", width, height, 8, color_type, 0, 0, 0)
-    with open(path, "wb") as out:
-        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
-                  chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
 def pixels(surface):

@@ -6,14 +6,20 @@ the only argument):
                width on a white card, at 256, 128, 64, 48, 32 and 16 pixels.
   phone.ico    resource 102, the phone: a dark rounded body with a light
                screen and a round lens, at 16 pixels.
+  barcode.png  the barcode reader's toast image, 128 x 128 RGBA.
+  vidrelo.png  the phone's toast image, 128 x 128 RGBA.
 
 Every size is drawn from the same geometry, in 32-bit colour with alpha,
-and stored as an uncompressed DIB entry, which every icon reader takes.
+and stored as an uncompressed DIB entry, which every icon reader takes; the
+toast images are the same drawings as PNG files (the install directory
+holds them).
 Plain python3, no other package: the bytes depend only on the drawing.
 """
 import os
 import struct
 import sys
+
+from png_file import write_png
 
 WHITE = (255, 255, 255, 255)
 BLACK = (0, 0, 0, 255)
@@ -91,6 +97,11 @@ def write_ico(path, images):
         out.write(directory + entries + b"".join(data for _, data in images))
 
 
+def save_png(path, size, pixel):
+    rows = [bytes(channel for x in range(size) for channel in pixel(x, y)) for y in range(size)]
+    write_png(path, size, size, 6, rows)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "tray", "resources")
@@ -98,6 +109,8 @@ def main():
     write_ico(os.path.join(target, "barcode.ico"),
               [(size, dib(size, barcode(size))) for size in (256, 128, 64, 48, 32, 16)])
     write_ico(os.path.join(target, "phone.ico"), [(16, dib(16, phone(16)))])
+    save_png(os.path.join(target, "barcode.png"), 128, barcode(128))
+    save_png(os.path.join(target, "vidrelo.png"), 128, phone(128))
 
 
 if __name__ == "__main__":

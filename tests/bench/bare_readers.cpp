@@ -2,6 +2,7 @@
 
 #include "session/ios_usb_connection.h"
 #include "session/messages.h"
+#include "tests/support/wait_until.h"
 
 #include <arpa/inet.h>
 #include <fmt/format.h>
@@ -181,17 +182,17 @@ StreamResult ReadTcpBare(int listener, const StreamPlan& plan, std::chrono::seco
 
 StreamResult ReadUsbBare(const UsbmuxdBinding& usbmuxd, const StreamPlan& plan, std::chrono::seconds timeout)
 {
-    const Clock::time_point deadline = Clock::now() + timeout;
     int connection = -1;
-    while (connection < 0 && Clock::now() < deadline) {
-        UsbmuxdDeviceInfo* devices = nullptr;
-        if (usbmuxd.get_device_list(&devices) > 0)
-            connection = usbmuxd.connect(devices[0].handle, kPhonePort);
-        if (devices)
-            usbmuxd.device_list_free(&devices);
-        if (connection < 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    talvik::test::WaitUntil(
+        [&] {
+            UsbmuxdDeviceInfo* devices = nullptr;
+            if (usbmuxd.get_device_list(&devices) > 0)
+                connection = usbmuxd.connect(devices[0].handle, kPhonePort);
+            if (devices)
+                usbmuxd.device_list_free(&devices);
+            return connection >= 0;
+        },
+        timeout, std::chrono::milliseconds(50));
     if (connection < 0)
         return {.error = "no phone to tunnel to through usbmuxd"};
     UsbLink link(usbmuxd, connection, static_cast<unsigned>(timeout.count() * 1000));

@@ -16,8 +16,8 @@
 #include "media/video_decoder.h"
 #include "tests/bench/allocation_counter.h"
 #include "tests/bench/cpu_time.h"
+#include "tests/bench/phone_stream.h"
 #include "tests/bench/system_codecs.h"
-#include "tools/phonesim/h264_encoder.h"
 
 #include <benchmark/benchmark.h>
 #include <spdlog/spdlog.h>
@@ -40,42 +40,20 @@ constexpr std::uint32_t kOutH = 720;
 
 using Units = std::vector<phonesim::Bytes>;
 
-// Access units, each followed by the zeroed padding the bare loop's reader
-// may touch.
 const Units& Stream(int width, int height)
 {
     static std::map<int, Units> streams;
     Units& units = streams[width];
-    if (!units.empty())
-        return units;
-    std::string error;
-    auto encoder = phonesim::H264Encoder::Open(width, height, 30, error);
-    if (!encoder) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        std::exit(1);
-    }
-    phonesim::Picture picture = phonesim::MakePicture(width, height);
-    for (int i = 0; i < kFrames; ++i) {
-        phonesim::DrawTestPattern(static_cast<std::uint32_t>(i), picture);
-        phonesim::Bytes unit;
-        if (!encoder->Encode(picture, unit)) {
-            std::fprintf(stderr, "%s\n", encoder->error().c_str());
-            std::exit(1);
-        }
-        unit.resize(unit.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-        units.push_back(std::move(unit));
-    }
+    if (units.empty())
+        units = bench::PhoneStream(width, height, kFrames);
     return units;
 }
 
-std::uint32_t PayloadSize(const phonesim::Bytes& unit)
-{
-    return static_cast<std::uint32_t>(unit.size() - AV_INPUT_BUFFER_PADDING_SIZE);
-}
+using bench::PayloadSize;
 
 class NullCamera : public CVideoDecoderObserver {
 public:
-    explicit NullCamera(std::int32_t format) : format_(format), buffer_(FrameBytes(format, kOutW, kOutH)) {}
+    explicit NullCamera(DriverPixelFormat format) : format_(format), buffer_(FrameBytes(format, kOutW, kOutH)) {}
     std::uint8_t* GetFrameBuffer(std::uint32_t& width, std::uint32_t& height, std::int32_t& format) override
     {
         width = kOutW;
@@ -103,7 +81,7 @@ void DecodeStream(VideoDecoder& decoder, const Units& units)
     decoder.ReceiveFrames();
 }
 
-AVPixelFormat ScalerFormat(std::int32_t format)
+AVPixelFormat ScalerFormat(DriverPixelFormat format)
 {
     return format == kPixelArgb32 ? AV_PIX_FMT_BGRA : format == kPixelNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUYV422;
 }
@@ -111,7 +89,7 @@ AVPixelFormat ScalerFormat(std::int32_t format)
 // The same libraries called directly: send, receive, scale into the buffer.
 class BareLoop {
 public:
-    BareLoop(int width, int height, std::int32_t format)
+    BareLoop(int width, int height, DriverPixelFormat format)
         : av_(Codec()), buffer_(FrameBytes(format, kOutW, kOutH))
     {
         const AVCodec* codec = av_.avcodec_find_decoder(AV_CODEC_ID_H264);
@@ -179,7 +157,7 @@ private:
     int strides_[4] = {};
 };
 
-void BM_DecodeAndScale(benchmark::State& state, int width, int height, std::int32_t format)
+void BM_DecodeAndScale(benchmark::State& state, int width, int height, DriverPixelFormat format)
 {
     const Units& units = Stream(width, height);
     NullCamera camera(format);
@@ -230,7 +208,7 @@ int main(int argc, char** argv)
     // The decoder's set-up lines are not the benchmark's output.
     spdlog::set_level(spdlog::level::warn);
     for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{1280, 720}})
-        for (std::int32_t format : {kPixelNv12, kPixelArgb32, kPixelYuy2})
+        for (DriverPixelFormat format : {kPixelNv12, kPixelArgb32, kPixelYuy2})
             benchmark::RegisterBenchmark((std::to_string(h) + "p_into_720p/" + kFormatNames[format]).c_str(),
                                          BM_DecodeAndScale, w, h, format)
                 ->Unit(benchmark::kMillisecond);

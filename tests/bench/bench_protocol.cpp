@@ -9,6 +9,7 @@
 #include "session/message_parser.h"
 #include "tests/bench/allocation_counter.h"
 #include "tests/session/stream_builder.h"
+#include "tests/support/null_connection_observer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -59,20 +60,14 @@ const Stream& TestStream()
 }
 
 // The connection manager and the engine, doing nothing.
-class NullSession : public ConnectionManagerObserver, public MessageParser::Connection {
+class NullSession : public test::NullConnectionObserver, public MessageParser::Connection {
 public:
-    ConnectionState State() const override { return ConnectionState::WifiConnected; }
+    ConnectionState State() const override { return ConnectionState::kWifiConnected; }
     void SetState(ConnectionState) override {}
     void MarkReceived() override {}
 
-    void OnConnectionReceived(ConnectionType, const ClientFormat*, uint32_t) override {}
-    void OnBarcodeClientConnected() override {}
-    void ConnectionDisconnected() override {}
     void OnVideoData(const uint8_t* data, uint32_t, uint32_t) override { benchmark::DoNotOptimize(data); }
-    void OnVideoDataWithDepth(const uint8_t*, uint32_t, uint32_t, uint16_t, uint16_t, const uint8_t*, uint32_t) override {}
-    void OnRawVideoFrame(const uint8_t*, uint32_t) override {}
     void OnAudioData(const uint8_t* samples, uint32_t) override { benchmark::DoNotOptimize(samples); }
-    void OnStartHelperProgram(const char*, uint32_t) override {}
 };
 
 void BM_ParseMessages(benchmark::State& state)

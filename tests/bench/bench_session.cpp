@@ -30,6 +30,7 @@
 #include "tests/bench/cpu_time.h"
 #include "tests/bench/engine_ticks.h"
 #include "tests/bench/streaming_engine.h"
+#include "tests/support/null_connection_observer.h"
 #include "tests/support/phonesim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/uv_peer.h"
@@ -233,28 +234,12 @@ void BM_UsbStreamStart(benchmark::State& state)
 }
 BENCHMARK(BM_UsbStreamStart)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// An engine that never hears from a phone.
-class NoPhone final : public ConnectionManagerObserver {
-public:
-    void OnConnectionReceived(ConnectionType, const ClientFormat*, uint32_t) override {}
-    void OnBarcodeClientConnected() override {}
-    void ConnectionDisconnected() override {}
-    void OnVideoData(const uint8_t*, uint32_t, uint32_t) override {}
-    void OnVideoDataWithDepth(const uint8_t*, uint32_t, uint32_t, uint16_t, uint16_t, const uint8_t*,
-                              uint32_t) override
-    {
-    }
-    void OnRawVideoFrame(const uint8_t*, uint32_t) override {}
-    void OnAudioData(const uint8_t*, uint32_t) override {}
-    void OnStartHelperProgram(const char*, uint32_t) override {}
-};
-
 // One idle measurement with whatever usbmuxd the environment names.
 void MeasureIdle(benchmark::State& state)
 {
     const auto never = [] { return false; };
     for (auto _ : state) {
-        NoPhone engine;
+        test::NullConnectionObserver engine; // never hears from a phone
         ConnectionManager::Options options;
         options.port = test::UvPeer::FreePort();
         ConnectionManager manager(&engine, options);

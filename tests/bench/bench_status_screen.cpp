@@ -34,7 +34,7 @@ constexpr std::uint32_t kHeight = 1080;
 // A consumer that wants `format` and discards what it is given.
 class NullCamera : public DeviceChannel {
 public:
-    explicit NullCamera(std::int32_t format) : record_(DescribeFormat(kWidth, kHeight, format)) {}
+    explicit NullCamera(DriverPixelFormat format) : record_(DescribeFormat(kWidth, kHeight, format)) {}
     bool FindDevicePath() override { return true; }
     std::uint32_t Open() override { return 0; }
     std::uint32_t GetFrameBuffer(FrameBufferRecord& record) override
@@ -60,10 +60,10 @@ public:
     void Tick(std::uint32_t) override {}
     void StartStreaming(const ClientFormat&) override {}
     bool networkAvailable() const override { return true; }
-    ConnectionState state() const override { return ConnectionState::Idle; }
-    bool HasUsbConnection() const override { return true; }
-    int UsbValidDeviceCount() const override { return 1; }
-    bool UsbHasDeviceList() const override { return true; }
+    ConnectionState state() const override { return ConnectionState::kIdle; }
+    bool hasUsbConnection() const override { return true; }
+    int usbValidDeviceCount() const override { return 1; }
+    bool usbHasDeviceList() const override { return true; }
 };
 
 // The background alone: the status frame's own fill, so that the ratio is
@@ -71,13 +71,13 @@ public:
 void PlainFill(VideoDriver& camera)
 {
     std::uint32_t width = 0, height = 0;
-    std::int32_t format = 0;
+    DriverPixelFormat format = kPixelArgb32;
     std::uint8_t* buffer = camera.GetOutputBuffer(width, height, format);
     FillStatusBackground(buffer, width, height, format);
     camera.CommitOutputBuffer(buffer, FrameBytes(format, width, height));
 }
 
-void BM_StatusFrame(benchmark::State& state, std::int32_t format)
+void BM_StatusFrame(benchmark::State& state, DriverPixelFormat format)
 {
     test::FakeConfigStore config;
     StatusScreen screen(config);
@@ -117,7 +117,7 @@ int main(int argc, char** argv)
     if (!bench::BindSystemCodecLibraries())
         return 1;
     spdlog::set_level(spdlog::level::warn);
-    for (std::int32_t format : {kPixelArgb32, kPixelNv12, kPixelYuy2})
+    for (DriverPixelFormat format : {kPixelArgb32, kPixelNv12, kPixelYuy2})
         benchmark::RegisterBenchmark((std::string("1080p/") + PixelFormatName(format)).c_str(), BM_StatusFrame,
                                      format)
             ->Unit(benchmark::kMillisecond);

@@ -16,6 +16,7 @@
 #include "session/connection_manager.h"
 #include "base/logging.h"
 #include "tests/bench/engine_ticks.h"
+#include "tests/support/null_connection_observer.h"
 #include "tests/support/phonesim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/uv_peer.h"
@@ -46,7 +47,7 @@ constexpr std::chrono::seconds kStepTimeout{15};
 // Raw pictures: the simulator does not encode, so the run costs little CPU.
 const std::vector<std::string> kPhoneOptions = {"--formats", "320x240@30:nv12", "--tone", "0"};
 
-class SoakEngine final : public ConnectionManagerObserver {
+class SoakEngine final : public test::NullConnectionObserver {
 public:
     explicit SoakEngine(ConnectionManager*& manager) : manager_(manager) {}
 
@@ -56,16 +57,8 @@ public:
             manager_->StartStreaming(formats[0]);
         announcements.fetch_add(1);
     }
-    void OnBarcodeClientConnected() override {}
     void ConnectionDisconnected() override { disconnections.fetch_add(1); }
-    void OnVideoData(const uint8_t*, uint32_t, uint32_t) override {}
-    void OnVideoDataWithDepth(const uint8_t*, uint32_t, uint32_t, uint16_t, uint16_t, const uint8_t*,
-                              uint32_t) override
-    {
-    }
     void OnRawVideoFrame(const uint8_t*, uint32_t) override { pictures.fetch_add(1); }
-    void OnAudioData(const uint8_t*, uint32_t) override {}
-    void OnStartHelperProgram(const char*, uint32_t) override {}
 
     std::atomic<int> announcements{0};
     std::atomic<int> disconnections{0};
@@ -149,7 +142,7 @@ int main(int argc, char** argv)
         if (!TickUntil(manager, [&] { return engine.pictures.load() > before; }, Clock::now() + kStepTimeout))
             return Fail(usb ? "no picture over USB" : "no picture over WiFi", session);
         const ConnectionState carried = manager.state();
-        if (carried != (usb ? ConnectionState::UsbConnected : ConnectionState::WifiConnected))
+        if (carried != (usb ? ConnectionState::kUsbConnected : ConnectionState::kWifiConnected))
             return Fail(std::string("the session runs in state ") + ConnectionStateName(carried), session);
         TickUntil(manager, [] { return false; }, Clock::now() + kStreamed);
 

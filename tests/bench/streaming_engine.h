@@ -15,6 +15,7 @@
 
 #include "session/connection_manager.h"
 #include "tests/bench/stream_plan.h"
+#include "tests/support/null_connection_observer.h"
 
 #include <sys/types.h>
 
@@ -38,7 +39,7 @@ struct StreamResult {
 
 enum class RequestFrom { kEngineThread, kLoopThread };
 
-class StreamingEngine final : public ConnectionManagerObserver {
+class StreamingEngine final : public test::NullConnectionObserver {
 public:
     StreamingEngine(const StreamPlan& plan, RequestFrom from) : plan_(plan), from_(from) {}
 
@@ -47,7 +48,6 @@ public:
     StreamResult Run(ConnectionManager& manager, std::chrono::seconds timeout);
 
     void OnConnectionReceived(ConnectionType type, const ClientFormat* formats, uint32_t count) override;
-    void OnBarcodeClientConnected() override {}
     void ConnectionDisconnected() override;
     void OnVideoData(const uint8_t*, uint32_t, uint32_t) override { unexpected_ = true; }
     void OnVideoDataWithDepth(const uint8_t*, uint32_t, uint32_t, uint16_t, uint16_t, const uint8_t*,
@@ -57,7 +57,6 @@ public:
     }
     void OnRawVideoFrame(const uint8_t* data, uint32_t size) override;
     void OnAudioData(const uint8_t*, uint32_t) override { unexpected_ = true; }
-    void OnStartHelperProgram(const char*, uint32_t) override {}
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -1,5 +1,7 @@
 #include "tests/support/avahi_env.h"
 
+#include "tests/support/wait_until.h"
+
 #include <fcntl.h>
 #include <netdb.h>
 #include <signal.h>
@@ -41,13 +43,9 @@ int TakeLock()
     const int fd = open((fs::path(dir) / "talvik-avahi-test.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
-    const auto end = std::chrono::steady_clock::now() + kLockWait;
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (std::chrono::steady_clock::now() >= end) {
-            close(fd);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!WaitUntil([&] { return flock(fd, LOCK_EX | LOCK_NB) == 0; }, kLockWait, std::chrono::milliseconds(100))) {
+        close(fd);
+        return -1;
     }
     return fd;
 }

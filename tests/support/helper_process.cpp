@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 extern char** environ;
 
@@ -78,17 +77,17 @@ std::string HelperProcess::Output() const
 
 bool HelperProcess::WaitForOutput(std::string_view text, std::chrono::milliseconds timeout)
 {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        // Read the output after checking for the end, so that the last words
-        // of a program that just ended are seen.
-        const bool ended = Reap(false);
-        if (Output().find(text) != std::string::npos)
-            return true;
-        if (ended || std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    bool found = false;
+    WaitUntil(
+        [&] {
+            // Read the output after checking for the end, so that the last
+            // words of a program that just ended are seen.
+            const bool ended = Reap(false);
+            found = Output().find(text) != std::string::npos;
+            return found || ended;
+        },
+        timeout);
+    return found;
 }
 
 void HelperProcess::Write(std::string_view text)
@@ -100,12 +99,8 @@ void HelperProcess::Write(std::string_view text)
 
 std::optional<int> HelperProcess::Wait(std::chrono::milliseconds timeout)
 {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!Reap(false)) {
-        if (std::chrono::steady_clock::now() >= end)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (!WaitUntil([&] { return Reap(false); }, timeout))
+        return std::nullopt;
     if (pid_ < 0 || !WIFEXITED(status_))
         return std::nullopt;
     return WEXITSTATUS(status_);
@@ -147,16 +142,6 @@ std::string FindProgram(const std::string& name)
             return candidate;
     }
     return {};
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    for (const auto end = std::chrono::steady_clock::now() + timeout; !done();) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 } // namespace talvik::test

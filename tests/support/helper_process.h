@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 #include <sys/types.h>
 
@@ -65,9 +66,5 @@ std::string SiblingProgram(const std::string& name);
 // The installed program `name`: the first executable one on PATH, then in
 // /usr/sbin and /sbin (daemons); empty when there is none.
 std::string FindProgram(const std::string& name);
-
-// Polls `done` every 20 ms until it holds or `timeout` has passed; whether
-// it holds.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 } // namespace talvik::test

@@ -1,6 +1,9 @@
 #include "tests/support/pipewire_posix.h"
 
+#include <signal.h>
+
 #include <chrono>
+#include <filesystem>
 
 using namespace std::chrono_literals;
 
@@ -9,12 +12,13 @@ namespace talvik::test {
 std::vector<std::string> PipeWire::ClientEnvironment() const
 {
     return {"XDG_RUNTIME_DIR=" + dir.path(), "PIPEWIRE_RUNTIME_DIR=" + dir.path(),
-            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.File("bus"), "HOME=" + dir.path()};
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.File("bus"), "HOME=" + dir.path(),
+            "PULSE_SERVER=unix:" + dir.File("pulse/native")};
 }
 
 std::string PipeWire::Start()
 {
-    for (const char* program : {"dbus-daemon", "pipewire", "wireplumber", "pw-cli"})
+    for (const char* program : {"dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse", "pw-cli"})
         if (FindProgram(program).empty())
             return std::string(program) + " is not installed (scripts/install-linux-deps.sh installs it)";
     bus_ = std::make_unique<HelperProcess>(
@@ -22,6 +26,22 @@ std::string PipeWire::Start()
         std::vector<std::string>{"--session", "--nofork", "--address=unix:path=" + dir.File("bus")});
     if (!WaitUntil([&] { return FileExists(dir.File("bus")); }, 5s))
         return "the session bus does not start: " + bus_->Output();
+    return StartDaemons();
+}
+
+std::string PipeWire::KillAndRestart()
+{
+    kill(daemon_->pid(), SIGKILL);
+    daemon_->Stop();
+    pulseServer_->Stop();
+    sessionManager_->Stop();
+    std::filesystem::remove(dir.File("pipewire-0"));
+    std::filesystem::remove(dir.File("pulse/native"));
+    return StartDaemons();
+}
+
+std::string PipeWire::StartDaemons()
+{
     daemon_ = std::make_unique<HelperProcess>(FindProgram("pipewire"), std::vector<std::string>{}, ClientEnvironment());
     if (!WaitUntil([&] { return FileExists(dir.File("pipewire-0")); }, 5s))
         return "PipeWire does not start here: " + daemon_->Output();
@@ -34,7 +54,13 @@ std::string PipeWire::Start()
             return Run("pw-cli", {"ls", "Client"}, 5, &clients) == 0 && clients.find("WirePlumber") != std::string::npos;
         },
         5s);
-    return joined ? std::string() : "wireplumber does not join PipeWire: " + sessionManager_->Output();
+    if (!joined)
+        return "wireplumber does not join PipeWire: " + sessionManager_->Output();
+    pulseServer_ =
+        std::make_unique<HelperProcess>(FindProgram("pipewire-pulse"), std::vector<std::string>{}, ClientEnvironment());
+    if (!WaitUntil([&] { return FileExists(dir.File("pulse/native")); }, 5s))
+        return "pipewire-pulse does not start: " + pulseServer_->Output();
+    return std::string();
 }
 
 std::optional<int> PipeWire::Run(const std::string& program, const std::vector<std::string>& arguments, int seconds,

@@ -1,6 +1,8 @@
-// A private PipeWire for tests: a session bus, the pipewire daemon and its
-// session manager (wireplumber, which links nodes and needs the bus), all in
-// a runtime directory of their own and stopped by their PIDs.
+// A private PipeWire for tests: a session bus, the pipewire daemon, its
+// session manager (wireplumber, which links nodes and needs the bus) and its
+// PulseAudio server (pipewire-pulse, for PulseAudio programs such as parec
+// and pactl), all in a runtime directory of their own and stopped by their
+// PIDs.
 #pragma once
 
 #include "tests/support/helper_process.h"
@@ -14,9 +16,14 @@ namespace talvik::test {
 
 class PipeWire {
 public:
-    // Starts the three: empty, or why PipeWire cannot run here (the caller
+    // Starts the four: empty, or why PipeWire cannot run here (the caller
     // skips).
     std::string Start();
+
+    // Kills the daemon (SIGKILL), stops its session manager and PulseAudio
+    // server, and starts the three again on the same bus and directory:
+    // empty, or why they did not come back.
+    std::string KillAndRestart();
 
     // "NAME=value" entries that point a client at this PipeWire.
     std::vector<std::string> ClientEnvironment() const;
@@ -29,7 +36,9 @@ public:
     TempDir dir;
 
 private:
-    std::unique_ptr<HelperProcess> bus_, daemon_, sessionManager_;
+    std::string StartDaemons();
+
+    std::unique_ptr<HelperProcess> bus_, daemon_, sessionManager_, pulseServer_;
 };
 
 } // namespace talvik::test

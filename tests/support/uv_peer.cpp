@@ -52,6 +52,11 @@ void UvPeer::Poll(int ms)
 
 bool UvPeer::Connect(std::uint16_t port, int timeoutMs)
 {
+    // A peer may try again after a refused connect: the failed stream goes
+    // first, or it would stay open in the loop and keep the loop from closing.
+    CloseAndDelete(stream_);
+    connected_ = false;
+    closed_ = false;
     stream_ = new uv_tcp_t;
     uv_tcp_init(loop_.get(), stream_);
     stream_->data = this;
@@ -76,14 +81,12 @@ bool UvPeer::Connect(std::uint16_t port, int timeoutMs)
     }
     // The callback always comes (with an error when the handle is closed).
     bool finished = RunUntil([&] { return done; }, timeoutMs);
-    if (!finished) {
+    if (!finished || status_ != 0) {
         CloseAndDelete(stream_);
         stream_ = nullptr;
         RunUntil([&] { return done; }, 1000);
         return false;
     }
-    if (status_ != 0)
-        return false;
     connected_ = true;
     StartReading();
     return true;

@@ -5,6 +5,7 @@
 #include "tests/support/avahi_env.h"
 #include "tests/support/phonesim_process.h"
 #include "tools/phonesim/exit_codes.h"
+#include "tests/support/skip.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ TEST(dnssd_avahi, resolving_mobile_leads_to_the_listening_phone)
     std::string skipReason;
     std::unique_ptr<talvik::test::AvahiEnvironment> avahi = talvik::test::AvahiEnvironment::Start(skipReason);
     if (!avahi)
-        GTEST_SKIP() << skipReason;
+        TALVIK_SKIP_MISSING() << skipReason;
 
     auto phonesim = talvik::test::StartPhonesim({"listen", "--duration", "20"}, avahi->ChildEnvironment());
     const std::optional<int> port = talvik::test::WaitForListeningPort(*phonesim, 5s);
@@ -78,7 +79,7 @@ TEST(dnssd_avahi, resolving_mobile_leads_to_the_listening_phone)
     EXPECT_EQ(resolved.host, avahi->hostName() + ".");
 
     if (!avahi->hostLookups())
-        GTEST_SKIP() << "libnss-mdns does not resolve " << avahi->hostName() << " here; the port was checked";
+        TALVIK_SKIP_MISSING() << "libnss-mdns does not resolve " << avahi->hostName() << " here; the port was checked";
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -99,7 +100,7 @@ TEST(dnssd_avahi, a_second_phone_with_the_same_name_fails_instead_of_renaming_it
     std::string skipReason;
     std::unique_ptr<talvik::test::AvahiEnvironment> avahi = talvik::test::AvahiEnvironment::Start(skipReason);
     if (!avahi)
-        GTEST_SKIP() << skipReason;
+        TALVIK_SKIP_MISSING() << skipReason;
 
     auto first = talvik::test::StartPhonesim({"listen", "--duration", "20"}, avahi->ChildEnvironment());
     ASSERT_TRUE(first->WaitForOutput("DNS-SD: registered \"mobile\"", 10s)) << first->Output();

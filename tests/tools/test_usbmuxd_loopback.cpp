@@ -4,6 +4,7 @@
 // stream in USB frames.
 #include "tests/support/phonesim_process.h"
 #include "tests/support/usbmuxd_socket.h"
+#include "tests/support/wait_until.h"
 #include "tests/tools/test_decoder.h"
 #include "tools/phonesim/exit_codes.h"
 #include "tools/phonesim/wire_writer.h"
@@ -38,15 +39,14 @@ struct Events {
     // Waits until `count` events arrived; returns them.
     std::vector<std::pair<int, std::uint32_t>> WaitFor(std::size_t count)
     {
-        const auto end = Clock::now() + 5s;
-        for (;;) {
-            {
+        talvik::test::WaitUntil(
+            [&] {
                 std::lock_guard lock(mutex);
-                if (seen.size() >= count || Clock::now() >= end)
-                    return seen;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
+                return seen.size() >= count;
+            },
+            5s);
+        std::lock_guard lock(mutex);
+        return seen;
     }
 };
 

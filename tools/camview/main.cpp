@@ -11,7 +11,9 @@
 //                                         of the N seconds, then the end
 //
 // --timeout SECONDS bounds the wait for a picture (default 10). The file is
-// $XDG_RUNTIME_DIR/talvik/camera unless --file names another.
+// talvik/camera in the runtime directory, where the service makes it, unless
+// --file names another.
+#include "base/runtime_directory_posix.h"
 #include "media/pixel_format.h"
 #include "tools/camview/camera_reader.h"
 #include "tools/camview/frame_stats.h"
@@ -46,9 +48,9 @@ constexpr const char* kUsage =
     "usage: camview [--file PATH] [--request WxH ARGB32|NV12|YUY2] [--snapshot OUT.png | --raw | --stats]\n"
     "               [--phonesim-log FILE] [--seconds N] [--timeout SECONDS]\n";
 
-std::optional<std::int32_t> ParseFormat(const char* name)
+std::optional<DriverPixelFormat> ParseFormat(const char* name)
 {
-    for (std::int32_t index : {kPixelArgb32, kPixelNv12, kPixelYuy2})
+    for (DriverPixelFormat index : {kPixelArgb32, kPixelNv12, kPixelYuy2})
         if (strcasecmp(name, PixelFormatName(index)) == 0)
             return index;
     return std::nullopt;
@@ -58,7 +60,7 @@ std::optional<FrameBufferRecord> ParseRequest(const char* size, const char* form
 {
     unsigned width = 0, height = 0;
     char end = 0;
-    std::optional<std::int32_t> index = ParseFormat(format);
+    std::optional<DriverPixelFormat> index = ParseFormat(format);
     if (std::sscanf(size, "%ux%u%c", &width, &height, &end) != 2 || width == 0 || height == 0 || width > 8192 ||
         height > 8192 || !index)
         return std::nullopt;
@@ -68,8 +70,8 @@ std::optional<FrameBufferRecord> ParseRequest(const char* size, const char* form
 std::optional<Options> ParseOptions(int argc, char** argv)
 {
     Options options;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
-        options.file = std::string(runtime) + "/talvik/camera";
+    if (const std::string runtime = talvik::RuntimePath("talvik/camera"); !runtime.empty())
+        options.file = runtime;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -113,7 +115,9 @@ int PrintFormat(CameraReader& camera)
     fmt::print("request: {}\n", Describe(camera.Request()));
     const std::uint32_t sequence = camera.Sequence();
     Picture last;
-    if (sequence == 0 || !camera.NextPicture(0, last, std::chrono::milliseconds(0)))
+    // A picture being written when we look is waited for: the one before it
+    // is already partly overwritten.
+    if (sequence == 0 || !camera.NextPicture(0, last, std::chrono::seconds(1)))
         fmt::print("last picture: none\n");
     else
         fmt::print("last picture: {}, {} committed\n", Describe(last.record), sequence / 2);
@@ -127,7 +131,7 @@ int Snapshot(CameraReader& camera, const Options& options)
         fmt::print(stderr, "camview: no picture within the time-out\n");
         return 1;
     }
-    const std::int32_t format = PixelFormatOf(picture.record);
+    const DriverPixelFormat format = PixelFormatOf(picture.record);
     std::optional<Image> rgb = ToRgb(picture.bytes, picture.record.biWidth(), picture.record.biHeight(), format);
     if (!rgb) {
         fmt::print(stderr, "camview: cannot convert a {} picture\n", Describe(picture.record));
@@ -142,7 +146,7 @@ int Snapshot(CameraReader& camera, const Options& options)
     return 0;
 }
 
-const char* FfmpegPixelFormat(std::int32_t format)
+const char* FfmpegPixelFormat(DriverPixelFormat format)
 {
     return format == kPixelArgb32 ? "bgra -vf vflip" : format == kPixelNv12 ? "nv12" : "yuyv422";
 }

@@ -26,11 +26,11 @@ void PutRgb(std::uint8_t* out, Yuv p)
     out[2] = Clamp(y + 2.017 * (p.u - 128));
 }
 
-bool Fits(const std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height, std::int32_t format)
+bool Fits(const std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height, DriverPixelFormat format)
 {
     if (width == 0 || height == 0 || width > 16384 || height > 16384)
         return false;
-    if (format == kPixelArgb32)
+    if (format == kPixelArgb32 || format == kPixelBgrx)
         return bytes.size() >= std::uint64_t{width} * height * 4;
     if (format != kPixelNv12 && format != kPixelYuy2)
         return false;
@@ -40,8 +40,8 @@ bool Fits(const std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint
 }
 
 // The YUV of pixel (x, y), counted from the top left; NV12 and YUY2 only.
-Yuv YuvAt(const std::uint8_t* data, std::uint32_t width, std::uint32_t height, std::int32_t format, std::uint32_t x,
-          std::uint32_t y)
+Yuv YuvAt(const std::uint8_t* data, std::uint32_t width, std::uint32_t height, DriverPixelFormat format,
+          std::uint32_t x, std::uint32_t y)
 {
     if (format == kPixelNv12) {
         const std::uint8_t* chroma = data + std::size_t{width} * height + std::size_t{y / 2} * width + (x & ~1u);
@@ -54,7 +54,7 @@ Yuv YuvAt(const std::uint8_t* data, std::uint32_t width, std::uint32_t height, s
 } // namespace
 
 std::optional<Image> ToRgb(const std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height,
-                           std::int32_t format)
+                           DriverPixelFormat format)
 {
     if (!Fits(bytes, width, height, format))
         return std::nullopt;
@@ -62,8 +62,9 @@ std::optional<Image> ToRgb(const std::vector<std::uint8_t>& bytes, std::uint32_t
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             std::uint8_t* out = &image.pixels[(std::size_t{y} * width + x) * 3];
-            if (format == kPixelArgb32) {
-                const std::uint8_t* in = &bytes[(std::size_t{height - 1 - y} * width + x) * 4];
+            if (format == kPixelArgb32 || format == kPixelBgrx) {
+                const std::uint32_t row = format == kPixelArgb32 ? height - 1 - y : y; // bottom-up or top-down
+                const std::uint8_t* in = &bytes[(std::size_t{row} * width + x) * 4];
                 out[0] = in[2];
                 out[1] = in[1];
                 out[2] = in[0];
@@ -76,9 +77,9 @@ std::optional<Image> ToRgb(const std::vector<std::uint8_t>& bytes, std::uint32_t
 }
 
 std::optional<Image> ToLuma(const std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height,
-                            std::int32_t format)
+                            DriverPixelFormat format)
 {
-    if (format != kPixelArgb32) {
+    if (format != kPixelArgb32 && format != kPixelBgrx) {
         if (!Fits(bytes, width, height, format))
             return std::nullopt;
         Image image{width, height, std::vector<std::uint8_t>(std::size_t{width} * height)};
