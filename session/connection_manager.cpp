@@ -191,8 +191,8 @@ void ConnectionManager::LookWhileIdle(std::uint32_t now)
 }
 
 // A session's sockets are the only thing that happens on the WiFi side: the
-// pass waits for them (a short while at most, so that the rest of the pass
-// keeps its cadence), or for a request handed over from another thread.
+// pass waits for them, or for a request handed over from another thread,
+// which wakes the loop.
 void ConnectionManager::WaitForSocketEvents()
 {
     if (HandOverWaiting())

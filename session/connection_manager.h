@@ -68,8 +68,11 @@ public:
     static constexpr std::uint32_t kDiscoveryRestartMs = 3000;
     static constexpr std::uint32_t kNetworkCheckMs = 1000;
     static constexpr unsigned kIdlePauseMs = 100;
-    // The longest a WiFi pass waits in libuv for socket events.
-    static constexpr std::uint64_t kWifiWaitMs = 10;
+    // The longest a WiFi pass waits in libuv for socket events. Whatever
+    // else a session needs (a request, Stop, the read time-out) wakes the
+    // loop, so the bound only keeps a lost wake-up from lasting; each pass
+    // it ends is a context switch while the phone streams.
+    static constexpr std::uint64_t kWifiWaitMs = 100;
     static constexpr int kListenBacklog = 128;
 
     // What differs between the product and a test harness.

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using talvik::test::ReadFile;
 
@@ -84,6 +85,22 @@ void ExpectSpinner(const std::vector<std::uint8_t>& picture, talvik::DriverPixel
     EXPECT_GE(right - left, 58u);
 }
 
+// The phone's numbered pictures reach the consumer in order (it may skip
+// some): 15 taken by `take` at 640 x 480 YUY2, a few times over, as the
+// format text covers the frame code's end for two seconds after a change.
+void ExpectNumbersIncrease(const std::function<std::vector<std::vector<std::uint8_t>>(int)>& take)
+{
+    std::optional<std::uint32_t> first, last;
+    for (int attempt = 0; attempt < 4 && !(first && last); ++attempt) {
+        const std::vector<std::vector<std::uint8_t>> pictures = take(15);
+        ASSERT_EQ(pictures.size(), 15u);
+        first = talvik::test::ReadFrameNumber(pictures.front(), 640, 480, talvik::kPixelYuy2);
+        last = talvik::test::ReadFrameNumber(pictures.back(), 640, 480, talvik::kPixelYuy2);
+    }
+    ASSERT_TRUE(first && last);
+    EXPECT_GT(*last, *first);
+}
+
 } // namespace
 
 TEST(pipewire_camera, a_pipewire_consumer_sees_the_status_screen_and_the_phone_and_chooses_its_size)
@@ -101,32 +118,21 @@ TEST(pipewire_camera, a_pipewire_consumer_sees_the_status_screen_and_the_phone_a
     EXPECT_NE(nodes.find("\"node.description\": \"Vidrelo Camera\""), std::string::npos) << nodes;
 
     // The status screen at the consumer's 640 x 480 YUY2.
-    std::vector<std::vector<std::uint8_t>> pictures = Consume(pipewire, 640, 480, 5);
+    const std::vector<std::vector<std::uint8_t>> pictures = Consume(pipewire, 640, 480, 5);
     ASSERT_FALSE(pictures.empty());
     EXPECT_TRUE(rig.WaitFor([&] { return rig.Count("PipeWire camera: a consumer takes 640 x 480 YUY2") > 0; }))
         << rig.Log();
     ExpectSpinner(pictures.back(), talvik::kPixelYuy2);
 
-    // The phone streams the size the consumer asked for; its numbered
-    // pictures reach the consumer in order (it may skip some).
+    // The phone streams the size the consumer asked for.
     std::unique_ptr<talvik::test::HelperProcess> phone =
         talvik::test::StartPhonesim({"connect", "--port", std::to_string(rig.port()), "--duration", "30"});
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 640 x 480 at 30 fps") == 1; })) << rig.Log();
-    // The format text covers the frame code's end for two seconds after a
-    // change: the first pictures may not tell their numbers.
-    std::optional<std::uint32_t> first, last;
-    for (int attempt = 0; attempt < 4 && !(first && last); ++attempt) {
-        pictures = Consume(pipewire, 640, 480, 15);
-        ASSERT_EQ(pictures.size(), 15u);
-        first = talvik::test::ReadFrameNumber(pictures.front(), 640, 480, talvik::kPixelYuy2);
-        last = talvik::test::ReadFrameNumber(pictures.back(), 640, 480, talvik::kPixelYuy2);
-    }
-    ASSERT_TRUE(first && last);
-    EXPECT_GT(*last, *first);
+    ExpectNumbersIncrease([&](int count) { return Consume(pipewire, 640, 480, count); });
     // In BGRx and NV12 too, upright: the code is read from the rows as
     // they come.
     for (const talvik::DriverPixelFormat format : {talvik::kPixelBgrx, talvik::kPixelNv12}) {
-        first.reset();
+        std::optional<std::uint32_t> first;
         for (int attempt = 0; attempt < 4 && !first; ++attempt)
             first = talvik::test::ReadFrameNumber(Consume(pipewire, 640, 480, 3, format).back(), 640, 480, format);
         EXPECT_TRUE(first) << talvik::PixelFormatName(format);
@@ -177,20 +183,11 @@ TEST(pipewire_camera, v4l2_programs_under_pw_v4l2_one_after_another_list_the_for
         ExpectSpinner(pictures.back(), talvik::kPixelYuy2);
     }
 
-    // The phone streams the size the programs set; its numbered pictures
-    // come in order.
+    // The phone streams the size the programs set.
     std::unique_ptr<talvik::test::HelperProcess> phone =
         talvik::test::StartPhonesim({"connect", "--port", std::to_string(rig.port()), "--duration", "30"});
     ASSERT_TRUE(rig.WaitFor([&] { return rig.Count("StartStreaming: 640 x 480 at 30 fps") == 1; })) << rig.Log();
-    std::optional<std::uint32_t> first, last;
-    for (int attempt = 0; attempt < 4 && !(first && last); ++attempt) {
-        const std::vector<std::vector<std::uint8_t>> pictures = capture(640, 480, "YUYV", talvik::kPixelYuy2, 15);
-        ASSERT_EQ(pictures.size(), 15u);
-        first = talvik::test::ReadFrameNumber(pictures.front(), 640, 480, talvik::kPixelYuy2);
-        last = talvik::test::ReadFrameNumber(pictures.back(), 640, 480, talvik::kPixelYuy2);
-    }
-    ASSERT_TRUE(first && last);
-    EXPECT_GT(*last, *first);
+    ExpectNumbersIncrease([&](int count) { return capture(640, 480, "YUYV", talvik::kPixelYuy2, count); });
 
     // A program that sets another size gets it, and the phone is asked.
     EXPECT_EQ(capture(1280, 720, "NV12", talvik::kPixelNv12, 3).size(), 3u);
