@@ -101,8 +101,9 @@ struct PipeWireCamera::State : PipeWireLink::Node {
     std::uint64_t sequence = 0;
 
     // The consumer's buffer lent to the camera client, held with the loop's
-    // lock until it is committed or given back; and one given back unused,
-    // kept for the next loan (on the loop thread, or under its lock).
+    // lock until it is committed or given back (on the loop thread, or under
+    // its lock); and one given back unused, kept for the next loan (under
+    // `mutex`, as are dequeuing and queueing, which the data thread does too).
     pw_buffer* lent = nullptr;
     pw_buffer* spare = nullptr;
 
@@ -146,6 +147,7 @@ void OnProcess(void* data)
 void OnRemoveBuffer(void* data, pw_buffer* buffer)
 {
     auto* self = static_cast<PipeWireCamera::State*>(data);
+    std::lock_guard<std::mutex> lock(self->mutex);
     if (self->spare == buffer)
         self->spare = nullptr;
 }
@@ -221,7 +223,7 @@ void PipeWireCamera::State::OnFormat(const spa_pod* param)
 }
 
 // A picture written through WriteBuffered, for a consumer whose buffers
-// were all taken when the picture was begun.
+// were all taken when the picture was begun; on PipeWire's data thread.
 void PipeWireCamera::State::OnProcess()
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -292,7 +294,8 @@ int PipeWireCamera::State::Connect()
     if (formats.empty())
         return -ENOMEM;
     return pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                             static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
+                             static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                          PW_STREAM_FLAG_RT_PROCESS),
                              formats.data(), static_cast<std::uint32_t>(formats.size()));
 }
 
@@ -320,7 +323,10 @@ void PipeWireCamera::State::Unpublish()
         registry = nullptr;
     }
     links.clear();
-    spare = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        spare = nullptr;
+    }
     if (stream != nullptr) {
         spa_hook_remove(&listener);
         pw_stream_destroy(stream);
@@ -390,13 +396,15 @@ std::uint8_t* PipeWireCamera::LendFrameBuffer(std::uint64_t bytes)
     pw_thread_loop_lock(loop);
     pw_buffer* buffer = nullptr;
     if (s.stream != nullptr && s.streaming) {
+        std::lock_guard<std::mutex> lock(s.mutex);
         buffer = std::exchange(s.spare, nullptr);
         if (buffer == nullptr)
             buffer = pw_stream_dequeue_buffer(s.stream);
-    }
-    if (buffer != nullptr && (buffer->buffer->datas[0].data == nullptr || buffer->buffer->datas[0].maxsize < bytes)) {
-        // One of the buffers not yet made again for a new format.
-        s.spare = std::exchange(buffer, nullptr);
+        if (buffer != nullptr &&
+            (buffer->buffer->datas[0].data == nullptr || buffer->buffer->datas[0].maxsize < bytes)) {
+            // One of the buffers not yet made again for a new format.
+            s.spare = std::exchange(buffer, nullptr);
+        }
     }
     if (buffer == nullptr) {
         pw_thread_loop_unlock(loop);
@@ -433,7 +441,10 @@ void PipeWireCamera::ReturnLentBuffer()
     State& s = *state_;
     if (s.lent == nullptr)
         return;
-    s.spare = std::exchange(s.lent, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.spare = std::exchange(s.lent, nullptr);
+    }
     pw_thread_loop_unlock(s.link.loop());
 }
 

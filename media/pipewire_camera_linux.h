@@ -23,7 +23,8 @@
 // When the daemon goes away, the pictures are dropped until it is back and
 // the node is published again by itself (media/pipewire_link_linux.h).
 // PipeWire's loop runs on a thread of its own, started by FindDevicePath
-// and joined by Close.
+// and joined by Close; each cycle's work runs on PipeWire's data thread
+// itself, so that a picture costs no wake-up of the loop's thread.
 #pragma once
 
 #include "media/device_channel.h"
