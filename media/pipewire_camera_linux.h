@@ -24,7 +24,8 @@
 // the node is published again by itself (media/pipewire_link_linux.h).
 // PipeWire's loop runs on a thread of its own, started by FindDevicePath
 // and joined by Close; each cycle's work runs on PipeWire's data thread
-// itself, so that a picture costs no wake-up of the loop's thread.
+// itself, which halves the wake-ups of the loop's thread (PipeWire still
+// wakes it once a cycle).
 #pragma once
 
 #include "media/device_channel.h"
