@@ -6,10 +6,11 @@
 // GStreamer's pipewiresrc taking 1920 x 1080 NV12 into a fakesink, the phone
 // simulator streaming its pattern; after a 3 s warm-up, the service's user
 // and system time over 10 s divided by the pictures it decoded meanwhile
-// (its "decoder FPS" lines). The decoder: VideoDecoder in this process on
-// the phone simulator's encoding of the same pattern, into a 1920 x 1080
-// NV12 buffer, at the same pace, on this thread's CPU clock. Goal: ratio (service / decoder)
-// <= 1.10: receiving, parsing and handing pictures to the consumer add
+// (from its "decoder FPS" lines). The decoder: VideoDecoder in this process
+// on the phone simulator's encoding of the same pattern, into a 1920 x 1080
+// NV12 buffer, at the same pace, on this thread's CPU clock, over the same
+// warm-up and window, before and after the service. Goal: ratio
+// (service / decoder) <= 1.10: receiving, parsing and handing pictures to the consumer add
 // little to decoding them. Figures, not pass or fail: on a shared machine
 // they are noisy.
 #include "media/codec_library.h"
@@ -24,7 +25,6 @@
 #include <spdlog/spdlog.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +39,6 @@ namespace {
 
 constexpr std::uint32_t kWidth = 1920;
 constexpr std::uint32_t kHeight = 1080;
-constexpr int kFrames = 60;
 
 class Camera : public CVideoDecoderObserver {
 public:
@@ -60,35 +59,51 @@ private:
     std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(FrameBytes(kPixelNv12, kWidth, kHeight) + 64);
 };
 
-// The decoder's CPU seconds per picture, paced as the phone streams (one
-// picture every 33 ms, so that caches cool between pictures as they do in
-// the service): the best of three passes after one that sets up.
-double DecoderSecondsPerPicture()
+// Both sides are measured alike: a warm-up, then the mean over a window of
+// the same length (a best-of-several for one side only would favour it).
+constexpr auto kWarmUp = 3s;
+constexpr auto kWindow = 10s;
+constexpr int kPicturesPerSecond = 30;
+
+// The pattern's pictures as the phone sends them from the start, as many
+// as a warm-up and a window take: the decoder's window decodes the same
+// pictures as the service's does, not the first few again and again.
+std::vector<phonesim::Bytes> StreamedPictures()
 {
-    if (!bench::BindSystemCodecLibraries())
-        std::exit(1);
-    spdlog::set_level(spdlog::level::warn);
-    const std::vector<phonesim::Bytes> units = bench::PhoneStream(kWidth, kHeight, kFrames);
+    return bench::PhoneStream(kWidth, kHeight, static_cast<int>((kWarmUp + kWindow).count()) * kPicturesPerSecond);
+}
+
+// The decoder's CPU seconds per picture of `units`, paced as the phone
+// streams (one picture every 33 ms, so that caches cool between pictures as
+// they do in the service), over the same warm-up and window as the service.
+double DecoderSecondsPerPicture(const std::vector<phonesim::Bytes>& units)
+{
     Camera camera;
     VideoDecoder decoder(camera);
     decoder.Init();
-    double best = 1e9;
+    std::size_t sent = 0;
     auto next = std::chrono::steady_clock::now();
-    for (int pass = 0; pass < 4; ++pass) {
-        camera.frames = 0;
+    const auto decode = [&](std::chrono::seconds duration) {
         double seconds = 0;
-        for (const phonesim::Bytes& unit : units) {
-            std::this_thread::sleep_until(next += std::chrono::microseconds(33333));
+        for (int i = 0; i < duration.count() * kPicturesPerSecond; ++i) {
+            std::this_thread::sleep_until(next += std::chrono::microseconds(1000000 / kPicturesPerSecond));
+            const phonesim::Bytes& unit = units[sent++];
             const double start = bench::CallingThreadCpuSeconds();
             decoder.Decode(unit.data(), bench::PayloadSize(unit), 0, 0);
             std::lock_guard<std::mutex> hold(decoder.Lock());
             decoder.ReceiveFrames();
             seconds += bench::CallingThreadCpuSeconds() - start;
         }
-        if (pass > 0 && camera.frames > 0)
-            best = std::min(best, seconds / camera.frames);
+        return seconds;
+    };
+    decode(kWarmUp);
+    camera.frames = 0;
+    const double seconds = decode(kWindow);
+    if (camera.frames == 0) {
+        std::fprintf(stderr, "the decoder delivered no pictures\n");
+        std::exit(1);
     }
-    return best;
+    return seconds / camera.frames;
 }
 
 // User plus system time of process `pid`, from its stat line.
@@ -109,15 +124,18 @@ double ProcessSeconds(pid_t pid)
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// The pictures decoded since `from` in the log: the sum of the decoder's
-// once-a-second rates.
-double PicturesSince(const std::string& log, std::size_t from)
+// The decoder's mean rate in the log since `from`, from its once-a-second
+// "decoder FPS" lines; 0 without any. The rate, not the sum of the lines:
+// the log is written a second at a time, so a window holds one line more or
+// less than it has seconds.
+double PicturesPerSecond(const std::string& log, std::size_t from)
 {
-    double pictures = 0;
+    double sum = 0;
+    int lines = 0;
     const std::string key = "] decoder FPS ";
-    for (std::size_t at = log.find(key, from); at != std::string::npos; at = log.find(key, at + 1))
-        pictures += std::atof(log.c_str() + at + key.size());
-    return pictures;
+    for (std::size_t at = log.find(key, from); at != std::string::npos; at = log.find(key, at + 1), ++lines)
+        sum += std::atof(log.c_str() + at + key.size());
+    return lines == 0 ? 0 : sum / lines;
 }
 
 int Fail(const std::string& what, const test::ServiceRig& rig)
@@ -130,7 +148,13 @@ int Fail(const std::string& what, const test::ServiceRig& rig)
 
 int main()
 {
-    const double decoder = DecoderSecondsPerPicture();
+    if (!bench::BindSystemCodecLibraries())
+        return 1;
+    spdlog::set_level(spdlog::level::warn);
+    const std::vector<phonesim::Bytes> units = StreamedPictures();
+    // The decoder before and after the service, so that a machine that
+    // speeds up or slows down meanwhile does not tilt the ratio.
+    const double before = DecoderSecondsPerPicture(units);
 
     test::PipeWire pipewire;
     if (const std::string why = pipewire.Start(); !why.empty()) {
@@ -151,24 +175,28 @@ int main()
     if (!rig.WaitFor([&] { return rig.Count("StartStreaming: 1920 x 1080 at 30 fps") == 1; }))
         return Fail("the phone did not stream 1080p", rig);
     // Letting time pass is the measurement: a warm-up, then the window.
-    std::this_thread::sleep_for(3s);
+    std::this_thread::sleep_for(kWarmUp);
     const std::size_t from = rig.Log().size();
     const double start = ProcessSeconds(rig.pid());
-    std::this_thread::sleep_for(10s);
+    std::this_thread::sleep_for(kWindow);
     const double seconds = ProcessSeconds(rig.pid()) - start;
-    std::this_thread::sleep_for(1100ms); // the last second's rate line
-    const double pictures = PicturesSince(rig.Log(), from);
+    std::this_thread::sleep_for(1100ms); // the log is written once a second
+    const double pictures = PicturesPerSecond(rig.Log(), from) * static_cast<double>(kWindow.count());
     phone->Stop();
     consumer.Stop();
     if (pictures < 100)
         return Fail("too few pictures were decoded", rig);
 
+    rig.Stop();
+    const double after = DecoderSecondsPerPicture(units);
+    const double decoder = (before + after) / 2;
     const double service = seconds / pictures;
     std::printf("service: %.2f ms CPU per picture (%.0f pictures, %.0f%% of a core)\n", service * 1000, pictures,
-                seconds * 10);
-    std::printf("decoder: %.2f ms CPU per picture (decode and scale, this process)\n", decoder * 1000);
+                seconds * 100 / static_cast<double>(kWindow.count()));
+    std::printf("decoder: %.2f ms CPU per picture (decode and scale, this process; %.2f before the service, "
+                "%.2f after)\n",
+                decoder * 1000, before * 1000, after * 1000);
     std::printf("ratio (service / decoder): %.3f, goal <= 1.10\n", service / decoder);
-    rig.Stop();
     UnloadCodecLibraries();
     return 0;
 }
