@@ -162,7 +162,7 @@ ClientFormat VidreloEngine::ChooseResolution()
     selected_ = ChooseFormat(clientFormats_.data(), static_cast<std::uint32_t>(clientFormats_.size()),
                              driverWidth_.load(), driverHeight_.load());
     framesShown_.exchange(0);
-    overlayUntil_ = now_.load() + kFormatTextMs;
+    overlayUntil_ = now_.load() + StatusScreen::kFormatTextMs;
     return selected_;
 }
 
@@ -300,7 +300,7 @@ void VidreloEngine::OnFrameReady(std::uint8_t* buffer, std::uint32_t width, std:
             width, height, format,
             connectionType_.load() == ConnectionType::kUsb ? FormatTextKind::kUsb : FormatTextKind::kWifi,
             VideoSize{static_cast<int>(sourceWidth), static_cast<int>(sourceHeight)});
-        overlayUntil_ = now_.load() + kFormatTextMs;
+        overlayUntil_ = now_.load() + StatusScreen::kFormatTextMs;
         WriteSetup(config_, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     }
     statusScreen_->OverlayFormatText(buffer, width, height, format, now_.load(), overlayUntil_.load());

@@ -107,7 +107,6 @@ public:
     std::size_t depthRecordsWaiting() const { return depthRecords_.waiting(); }
 
     static constexpr std::uint32_t kStatusFrameMs = 34;
-    static constexpr std::uint32_t kFormatTextMs = 2000;
 
 private:
     void TransitionTo(EngineState next);
