@@ -10,8 +10,8 @@
 // on the phone simulator's encoding of the same pattern, into a 1920 x 1080
 // NV12 buffer, at the same pace, on this thread's CPU clock, over the same
 // warm-up and window, before and after the service. Goal: ratio
-// (service / decoder) <= 1.10: receiving, parsing and handing pictures to the consumer add
-// little to decoding them. Figures, not pass or fail: on a shared machine
+// (service / decoder) <= 1.10: receiving, parsing and handing pictures to
+// the consumer add little to decoding them. Figures, not pass or fail: on a shared machine
 // they are noisy.
 #include "media/codec_library.h"
 #include "media/video_decoder.h"
@@ -81,24 +81,21 @@ double DecoderSecondsPerPicture(const std::vector<phonesim::Bytes>& units)
     Camera camera;
     VideoDecoder decoder(camera);
     decoder.Init();
-    std::size_t sent = 0;
+    const auto warmUp = static_cast<std::size_t>(kWarmUp.count() * kPicturesPerSecond);
+    double seconds = 0;
     auto next = std::chrono::steady_clock::now();
-    const auto decode = [&](std::chrono::seconds duration) {
-        double seconds = 0;
-        for (int i = 0; i < duration.count() * kPicturesPerSecond; ++i) {
-            std::this_thread::sleep_until(next += std::chrono::microseconds(1000000 / kPicturesPerSecond));
-            const phonesim::Bytes& unit = units[sent++];
-            const double start = bench::CallingThreadCpuSeconds();
-            decoder.Decode(unit.data(), bench::PayloadSize(unit), 0, 0);
-            std::lock_guard<std::mutex> hold(decoder.Lock());
-            decoder.ReceiveFrames();
-            seconds += bench::CallingThreadCpuSeconds() - start;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (i == warmUp) {
+            seconds = 0;
+            camera.frames = 0;
         }
-        return seconds;
-    };
-    decode(kWarmUp);
-    camera.frames = 0;
-    const double seconds = decode(kWindow);
+        std::this_thread::sleep_until(next += std::chrono::microseconds(1000000 / kPicturesPerSecond));
+        const double start = bench::CallingThreadCpuSeconds();
+        decoder.Decode(units[i].data(), bench::PayloadSize(units[i]), 0, 0);
+        std::lock_guard<std::mutex> hold(decoder.Lock());
+        decoder.ReceiveFrames();
+        seconds += bench::CallingThreadCpuSeconds() - start;
+    }
     if (camera.frames == 0) {
         std::fprintf(stderr, "the decoder delivered no pictures\n");
         std::exit(1);
